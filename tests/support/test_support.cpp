@@ -1,0 +1,47 @@
+// Shared test helpers.
+
+#include "support/test_support.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+
+CTempDir::CTempDir() {
+    char pattern[] = "/tmp/tavo-test-XXXXXX";
+    const char* made = mkdtemp(pattern);
+    if (made == nullptr) throw std::runtime_error("mkdtemp failed");
+    m_path = made;
+}
+
+CTempDir::~CTempDir() {
+    std::error_code ignored;
+    std::filesystem::remove_all(m_path, ignored);
+}
+
+std::string SharedDataDir() {
+    struct stat info {};
+    if (stat(TAVO_SHARED_DATA_DIR, &info) == 0 && S_ISDIR(info.st_mode)) return TAVO_SHARED_DATA_DIR;
+    return "";
+}
+
+void WriteTextFile(const std::string& path, const std::string& text) {
+    std::ofstream out(path, std::ios::binary);
+    out << text;
+}
+
+void WriteBinaryFile(const std::string& path, const std::vector<unsigned char>& bytes) {
+    std::ofstream out(path, std::ios::binary);
+    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+}
+
+std::vector<unsigned char> ReadWholeFile(const std::string& path) {
+    std::ifstream in(path, std::ios::binary);
+    return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
