@@ -5,8 +5,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
-#include <atomic>
-#include <chrono>
+#include <cstdlib>
 
 #include "platform/event.h"
 #include "platform/monotonic_clock.h"
@@ -144,6 +143,9 @@ TEST(Threads, CreateThreadReportsARefusedThread) {
         getrlimit(RLIMIT_AS, &limit);
         limit.rlim_cur = 64UL * 1024 * 1024;
         setrlimit(RLIMIT_AS, &limit);
+        // Under a user-mode emulator the guest's address space is not limited this way.
+        void* probe = malloc(128UL * 1024 * 1024);
+        if (probe != nullptr) _exit(2);
         unsigned long threads[64] = {};
         CAutoResetEvent never(false);
         SetLater job{&never, 60000};
@@ -159,6 +161,7 @@ TEST(Threads, CreateThreadReportsARefusedThread) {
     int status = 0;
     ASSERT_EQ(waitpid(child, &status, 0), child);
     ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 2) GTEST_SKIP() << "the address-space limit is not enforced here (emulator)";
     EXPECT_EQ(WEXITSTATUS(status), 0);
 }
 #endif
