@@ -60,10 +60,6 @@ void FillDirectLeads(const double* values, double* leads) {
     for (int k = 0; k < kChestLeads; ++k) leads[6 + k] = values[2 + k];
 }
 
-void PeriodicValues(int64_t position, double* values) {
-    for (int ch = 0; ch < kOutputChannels; ++ch) values[ch] = CalculatePeriodicalVoltage(position, ch);
-}
-
 bool IsRecordKind(int kind) { return kind < 128; }
 
 }  // namespace
@@ -138,7 +134,7 @@ void DoPrepareRawDataAHA(int* frame) {
 void DoPrepareRawDataPeriodical(int* frame) {
     // Computed straight into a local frame: no store slot is shared with the lead-frame builders.
     double values[kOutputChannels];
-    PeriodicValues(static_cast<int64_t>(g_nSampleCurrent), values);
+    CalculatePeriodicalFrame(static_cast<int64_t>(g_nSampleCurrent), values);
     ConvertStoreColumns(values, frame);
 }
 
@@ -198,7 +194,7 @@ void DoPrepareSignalDataPeriodical(int64_t position, double* leads) {
     // A preview may run while the play thread computes its own frames, so nothing is
     // written anywhere but into the caller's frame.
     double values[kOutputChannels];
-    PeriodicValues(position, values);
+    CalculatePeriodicalFrame(position, values);
     FillDirectLeads(values, leads);
 }
 

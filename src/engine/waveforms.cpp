@@ -81,6 +81,51 @@ bool InstallTable(uint32_t rate, int64_t count, Value value) {
     return true;
 }
 
+// Where a position falls in the current period, for a periodic kind.
+struct PeriodicPoint {
+    double frequency;  // usable frequency, 0 for an endless period
+    double period;
+    double phase;      // seconds into the period
+    double sine;       // sin(2 pi f phase), for the sine kind only
+};
+
+PeriodicPoint PeriodicPointAt(int64_t position, int kind) {
+    PeriodicPoint point;
+    const double t = g_nSampleRate == 0 ? 0.0 : static_cast<double>(position) / g_nSampleRate;
+    point.frequency = UsableFrequency(g_fPeriodFrequency);
+    point.period = PeriodOf(point.frequency);
+    point.phase = PhaseOf(t, point.period);
+    point.sine = kind == WaveformSine ? std::sin(kTwoPi * point.frequency * point.phase) : 0.0;
+    return point;
+}
+
+double PeriodicValue(int kind, const PeriodicPoint& point, double a) {
+    const double phase = point.phase;
+    const double period = point.period;
+    const double width = g_nPeriodPulseWidth / 1000.0;  // seconds
+    switch (kind) {
+        case WaveformSine: return a * 0.5 * point.sine;
+        case WaveformTriangle: {
+            if (std::isinf(period)) return 0.0;  // an endless period has no slope: the wave stays at 0
+            const double slope = 2.0 * a / period;
+            if (phase < period / 4) return phase * slope;
+            if (phase < 3 * period / 4) return a - phase * slope;
+            return -2.0 * a + phase * slope;
+        }
+        case WaveformRectanglePulse: return phase <= width ? a / 2 : -a / 2;
+        case WaveformSquare: return phase <= period / 2 ? a / 2 : -a / 2;
+        case WaveformTrianglePulse: {
+            // A pulse of no width is all rest (its half width would divide 0 by 0).
+            if (g_nPeriodPulseWidth <= 0) return -a / 2;
+            const double half = width / 2;
+            if (phase <= half) return -a / 2 + (phase / half) * a;
+            if (phase <= width) return a / 2 - ((phase - half) / half) * a;
+            return -a / 2;
+        }
+        default: return 0.0;
+    }
+}
+
 }  // namespace
 
 bool LoadWaveform(WAVEFORM_TYPE type, double frequency, double amplitude) {
@@ -142,33 +187,16 @@ double CalculatePeriodicalVoltage(int64_t position, int channel) {
     if (channel < 0 || channel >= kStoreChannels) return 0.0;
     const int kind = g_WaveformType;
     if (kind < WaveformSine || kind > WaveformTrianglePulse) return 0.0;
+    return PeriodicValue(kind, PeriodicPointAt(position, kind), g_fPeriodAmplitude[channel]);
+}
 
-    const double t = g_nSampleRate == 0 ? 0.0 : static_cast<double>(position) / g_nSampleRate;
-    const double frequency = UsableFrequency(g_fPeriodFrequency);
-    const double period = PeriodOf(frequency);
-    const double phase = PhaseOf(t, period);
-    const double a = g_fPeriodAmplitude[channel];
-    const double width = g_nPeriodPulseWidth / 1000.0;  // seconds
-
-    switch (kind) {
-        case WaveformSine: return a * 0.5 * std::sin(kTwoPi * frequency * phase);
-        case WaveformTriangle: {
-            if (std::isinf(period)) return 0.0;  // an endless period has no slope: the wave stays at 0
-            const double slope = 2.0 * a / period;
-            if (phase < period / 4) return phase * slope;
-            if (phase < 3 * period / 4) return a - phase * slope;
-            return -2.0 * a + phase * slope;
-        }
-        case WaveformRectanglePulse: return phase <= width ? a / 2 : -a / 2;
-        case WaveformSquare: return phase <= period / 2 ? a / 2 : -a / 2;
-        case WaveformTrianglePulse: {
-            // A pulse of no width is all rest (its half width would divide 0 by 0).
-            if (g_nPeriodPulseWidth <= 0) return -a / 2;
-            const double half = width / 2;
-            if (phase <= half) return -a / 2 + (phase / half) * a;
-            if (phase <= width) return a / 2 - ((phase - half) / half) * a;
-            return -a / 2;
-        }
-        default: return 0.0;
+void CalculatePeriodicalFrame(int64_t position, double* values) {
+    const int kind = g_WaveformType;
+    if (kind < WaveformSine || kind > WaveformTrianglePulse) {
+        for (int ch = 0; ch < kStoreChannels; ++ch) values[ch] = 0.0;
+        return;
     }
+    // The phase (and the sine) is shared by all channels; only the amplitude differs.
+    const PeriodicPoint point = PeriodicPointAt(position, kind);
+    for (int ch = 0; ch < kStoreChannels; ++ch) values[ch] = PeriodicValue(kind, point, g_fPeriodAmplitude[ch]);
 }

@@ -30,3 +30,5 @@ bool LoadWaveformAutoCalibrationMode();
 // mV of store channel 0-7 at sample position of the loaded periodic kind; 0.0 for other kinds.
 // A frequency that is not positive is a period that never ends; a zero-width pulse is rest.
 double CalculatePeriodicalVoltage(int64_t position, int channel);
+// The same for all eight store channels at once (values[0..7]).
+void CalculatePeriodicalFrame(int64_t position, double* values);

@@ -119,6 +119,9 @@ TEST(Waveforms, AmplitudesArePerChannel) {
         EXPECT_EQ(CalculatePeriodicalVoltage(0, ch), (ch + 1) / 2.0);
         EXPECT_EQ(CalculatePeriodicalVoltage(600, ch), -(ch + 1) / 2.0);
     }
+    double frame[8];
+    CalculatePeriodicalFrame(1600, frame);
+    for (int ch = 0; ch < 8; ++ch) EXPECT_EQ(frame[ch], -(ch + 1) / 2.0);
     EXPECT_EQ(CalculatePeriodicalVoltage(0, 8), 0.0);
     EXPECT_EQ(CalculatePeriodicalVoltage(0, -1), 0.0);
     EXPECT_FALSE(LoadWaveformEx(WAVEFORM_SQUARE, 1.0, nullptr));
