@@ -206,17 +206,6 @@ TEST(SampleStore, MappedKindsNeedAnOutputFedByAChannelOfTheStore) {
     EXPECT_TRUE(ValidateECGData());
 }
 
-TEST(SampleStore, SwitchesAreStored) {
-    SetOutputLoop(true);
-    EnableNoise(true);
-    EXPECT_EQ(g_bPlayLoop, 1);
-    EXPECT_EQ(g_NoiseOn, 1);
-    SetOutputLoop(false);
-    EnableNoise(false);
-    EXPECT_EQ(g_bPlayLoop, 0);
-    EXPECT_EQ(g_NoiseOn, 0);
-}
-
 TEST(GetWaveformSignal, WalksTheSpanThenReportsAZeroLastFrame) {
     MakeStore(WaveformFixedChannels, 500, 1500, 8);  // three seconds
     for (int i = 0; i < 1500; ++i) g_pECGData[0][i] = i / 1000.0;
