@@ -5,8 +5,8 @@
 
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 #include <cstring>
-#include <new>
 
 #include "device/dac_calibration.h"
 #include "device/protocol.h"
@@ -48,10 +48,10 @@ double PreviewTime(int64_t position, int64_t rate) {
 void FreeECGDataBuffer() {
     if (g_pECGData == nullptr) return;
     for (int i = 0; i < g_iECGSignalNumber; ++i) {
-        delete[] g_pECGData[i];
+        std::free(g_pECGData[i]);
         g_pECGData[i] = nullptr;
     }
-    delete[] g_pECGData;
+    std::free(g_pECGData);
     g_pECGData = nullptr;
 }
 
@@ -64,12 +64,14 @@ bool ReallocateECGDataBuffer(int nSignals) {
     if (static_cast<uint64_t>(g_nSampleCount) > SIZE_MAX / sizeof(double)) return false;
     const size_t samples = static_cast<size_t>(g_nSampleCount);
 
-    g_pECGData = new (std::nothrow) double*[static_cast<size_t>(nSignals)]();
+    // calloc rather than a zero-initialising new: a long record's pages arrive from the
+    // kernel already zero and cost nothing until a loader fills them.
+    g_pECGData = static_cast<double**>(std::calloc(static_cast<size_t>(nSignals), sizeof(double*)));
     if (g_pECGData == nullptr) return false;
     if (samples == 0) return true;
     const int withArrays = g_WaveformType == WaveformAHA && nSignals > 2 ? 2 : nSignals;
     for (int i = 0; i < withArrays; ++i) {
-        g_pECGData[i] = new (std::nothrow) double[samples]();
+        g_pECGData[i] = static_cast<double*>(std::calloc(samples, sizeof(double)));
         if (g_pECGData[i] == nullptr) return false;
     }
     return true;

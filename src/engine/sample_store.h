@@ -43,8 +43,8 @@ double AdjustVoltage(double mV);
 // when a table is loaded) or 16-bit (768..64768). Any double gives a valid code; NaN counts as 0 mV.
 int DAC(double mV, int channel);
 
-// The switches, each stored under the engine lock. A range that is not a finite
-// positive number is ignored.
+// The switches, each stored under the engine lock. SetOutputVoltageRange (tavo_ext.h)
+// ignores a range that is not a finite positive number.
 void SetOutputLoop(bool enable);
 void EnableNoise(bool enable);
 

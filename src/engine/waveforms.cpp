@@ -24,7 +24,7 @@ constexpr double kStaircaseLevels[] = {0.0, 0.2, 1.0, 2.0, 5.0, -0.2, -1.0, -2.0
 constexpr int64_t kSecondsPerLevel = 5;
 
 // A frequency of 0 (or anything not a positive number) is a period that never
-// ends: the waveform stays in its first period instead of dividing 0 by infinity.
+// ends: the waveform stays in its first period (0 x an infinite period would be NaN).
 double UsableFrequency(double frequency) {
     return frequency > 0.0 && std::isfinite(frequency) ? frequency : 0.0;
 }
