@@ -1,0 +1,122 @@
+// Exports that load synthetic signals, hand back headers, preview the loaded signal
+// and set the playback switches. Arguments are corrected before the lock is taken.
+
+#include "api/api_lock.h"
+#include "engine/ecg_header.h"
+#include "engine/sample_store.h"
+#include "engine/waveforms.h"
+#include "tavo/tavo.h"
+
+namespace {
+
+constexpr int kAmplitudeCount = 8;
+
+}  // namespace
+
+extern "C" TAVO_API void TAVOUpdateECGHeaderMappingLead(ECG_HEADER* header) {
+    try {
+        CAutoCriticalSection lock(g_APICriticalSection);
+        UpdateMappingLead(header);
+    } catch (...) {
+    }
+}
+
+extern "C" TAVO_API void TAVOFreeECGHeader(ECG_HEADER* header) {
+    try {
+        CAutoCriticalSection lock(g_APICriticalSection);
+        FreeECGHeader(header);
+    } catch (...) {
+    }
+}
+
+extern "C" TAVO_API bool TAVOLoadWaveform(WAVEFORM_TYPE type, double frequency, double amplitude) {
+    try {
+        ValidateFrequency(frequency);
+        ValidateAmplitude(amplitude);
+        CAutoCriticalSection lock(g_APICriticalSection);
+        return LoadWaveform(type, frequency, amplitude);
+    } catch (...) {
+        return false;
+    }
+}
+
+extern "C" TAVO_API bool TAVOLoadWaveformEx(WAVEFORM_TYPE type, double frequency, double* amplitudes) {
+    try {
+        if (amplitudes == nullptr) return false;
+        ValidateFrequency(frequency);
+        // Corrected in the caller's array, which then shows what is played.
+        for (int i = 0; i < kAmplitudeCount; ++i) ValidateAmplitude(amplitudes[i]);
+        CAutoCriticalSection lock(g_APICriticalSection);
+        return LoadWaveformEx(type, frequency, amplitudes);
+    } catch (...) {
+        return false;
+    }
+}
+
+extern "C" TAVO_API bool TAVOLoadWaveformRectanglePulse(int pulseWidth, double frequency, double amplitude) {
+    try {
+        ValidateFrequency(frequency);
+        ValidateAmplitude(amplitude);
+        CAutoCriticalSection lock(g_APICriticalSection);
+        return LoadWaveformRectanglePulse(pulseWidth, frequency, amplitude);
+    } catch (...) {
+        return false;
+    }
+}
+
+extern "C" TAVO_API bool TAVOLoadWaveformTrianglePulse(int pulseWidth, double frequency, double amplitude) {
+    try {
+        ValidateFrequency(frequency);
+        ValidateAmplitude(amplitude);
+        CAutoCriticalSection lock(g_APICriticalSection);
+        return LoadWaveformTrianglePulse(pulseWidth, frequency, amplitude);
+    } catch (...) {
+        return false;
+    }
+}
+
+extern "C" TAVO_API bool TAVOLoadWaveformCalibrationMode(double frequency, double amplitude) {
+    try {
+        ValidateFrequency(frequency);
+        ValidateAmplitude(amplitude);
+        CAutoCriticalSection lock(g_APICriticalSection);
+        return LoadWaveformCalibrationMode(frequency, amplitude);
+    } catch (...) {
+        return false;
+    }
+}
+
+extern "C" TAVO_API bool TAVOLoadWaveformAutoCalibrationMode(void) {
+    try {
+        CAutoCriticalSection lock(g_APICriticalSection);
+        return LoadWaveformAutoCalibrationMode();
+    } catch (...) {
+        return false;
+    }
+}
+
+extern "C" TAVO_API bool TAVOGetWaveformSignal(int startSecond, int seconds,
+                                               void (*callback)(double time, double* leads, bool last)) {
+    try {
+        CAutoCriticalSection lock(g_APICriticalSection);
+        return GetWaveformSignal(startSecond, seconds, callback);
+    } catch (...) {
+        return false;
+    }
+}
+
+extern "C" TAVO_API void TAVOEnableLoop(bool enable) {
+    try {
+        CAutoCriticalSection lock(g_APICriticalSection);
+        SetOutputLoop(enable);
+    } catch (...) {
+    }
+}
+
+extern "C" TAVO_API void TAVOEnableNoise(bool enable) {
+    try {
+        CAutoCriticalSection lock(g_APICriticalSection);
+        EnableNoise(enable);
+    } catch (...) {
+    }
+}
