@@ -10,6 +10,15 @@ CHeaderPtr ReadHeaderAt(const std::string& path) {
     return CHeaderPtr(WFDBReadHeader(copy.data()));
 }
 
+CHeaderPtr OpenRecord(const std::string& directory, const std::string& headerText,
+                      const std::vector<unsigned char>& data, const std::string& name) {
+    WriteTextFile(directory + "/" + name + ".hea", headerText);
+    WriteBinaryFile(directory + "/" + name + ".dat", data);
+    CHeaderPtr header = ReadHeaderAt(directory + "/" + name + ".hea");
+    if (header == nullptr || !WFDBLoadSignal(directory.c_str(), header.get())) return nullptr;
+    return header;
+}
+
 std::vector<unsigned char> Pack212(const std::vector<int>& samples) {
     std::vector<unsigned char> bytes;
     for (size_t i = 0; i < samples.size(); i += 2) {

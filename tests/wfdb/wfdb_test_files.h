@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "wfdb/signal_reader.h"
 #include "wfdb/wfdb_header.h"
 
 struct HeaderDeleter {
@@ -16,6 +17,11 @@ using CHeaderPtr = std::unique_ptr<WFDB_HEADER, HeaderDeleter>;
 
 // Parses the header file at path.
 CHeaderPtr ReadHeaderAt(const std::string& path);
+
+// Writes name.hea (headerText) and name.dat (data) into directory, parses the
+// header and opens its signal file from directory; null when either fails.
+CHeaderPtr OpenRecord(const std::string& directory, const std::string& headerText,
+                      const std::vector<unsigned char>& data, const std::string& name = "rec");
 
 // Format-212 bytes of the samples, in pairs; an odd count is padded with 0.
 std::vector<unsigned char> Pack212(const std::vector<int>& samples);
