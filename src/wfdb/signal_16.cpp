@@ -1,0 +1,62 @@
+// Format 16 reader: every sample a 16-bit two's-complement value, low byte first.
+// Frame layout and dispatch are shared with the other formats (signal_format.h).
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+
+#include "wfdb/signal_format.h"
+#include "wfdb/signal_reader.h"
+
+namespace {
+
+// Physical value of a raw sample of signal channel, in the signal's unit.
+double DAC(WFDB_HEADER* pHeader, int channel, short value) {
+    const WFDB_SIGNAL& signal = pHeader->Signal[channel];
+    return (static_cast<double>(value) - signal.ADCBaseLine) / signal.ADCGain;
+}
+
+struct CFormat16 {
+    // The stream is owned by one reader at a time, so stdio's per-call locking is wasted.
+    static bool Take(WFDB_HEADER*, FILE* file, short& value) {
+        const int low = getc_unlocked(file);
+        const int high = getc_unlocked(file);
+        if ((low | high) < 0) return false;
+        value = static_cast<short>(static_cast<uint16_t>(low | (high << 8)));
+        return true;
+    }
+    static int Raw(WFDB_HEADER*, int, short value) { return value; }
+    static double Physical(WFDB_HEADER* pHeader, int channel, short value) { return DAC(pHeader, channel, value); }
+};
+
+int NextSample16(WFDB_HEADER* pHeader, double* values, int count) {
+    if (!CanWalkFrames(pHeader) || values == nullptr || count < 1) return 0;
+    return WalkFrames<CFormat16>(pHeader, values, count);
+}
+
+int NextSampleEx16(WFDB_HEADER* pHeader, int* values, int count) {
+    if (!CanWalkFrames(pHeader) || values == nullptr || count < 1) return 0;
+    return WalkFrames<CFormat16>(pHeader, values, count);
+}
+
+bool SeekTo16(WFDB_HEADER* pHeader, int position, bool isSeconds) {
+    int64_t sampleIndex = 0;
+    int64_t byte = 0;
+    if (!CanWalkFrames(pHeader) || !GetSeekSampleIndex(pHeader, position, isSeconds, &sampleIndex) ||
+        __builtin_mul_overflow(sampleIndex, 2, &byte) || byte > std::numeric_limits<off_t>::max()) {
+        return false;
+    }
+    if (fseeko(pHeader->Reserved.SignalFile.pFile, static_cast<off_t>(byte), SEEK_SET) != 0) return false;
+    pHeader->Reserved.LastValue = 0;
+    pHeader->Reserved.HasLastValue = 0;
+    return true;
+}
+
+bool Seek16(WFDB_HEADER* pHeader, int position) { return SeekTo16(pHeader, position, true); }
+bool SeekEx16(WFDB_HEADER* pHeader, int position) { return SeekTo16(pHeader, position, false); }
+
+}  // namespace
+
+const SIGNAL_HANDLER g_SignalHandler16 = {NextSample16, NextSampleEx16, Seek16, SeekEx16};

@@ -1,0 +1,92 @@
+// Format 212 reader: samples in pairs, two 12-bit values in three bytes. A pair
+// may span signals and frames, so the second sample waits in the header.
+
+#include <sys/types.h>
+
+#include <cstdint>
+#include <cstdio>
+#include <limits>
+
+#include "wfdb/signal_format.h"
+#include "wfdb/signal_reader.h"
+
+namespace {
+
+// The signed value of a stored 12-bit sample: bit 11 is the sign.
+int DACEx(WFDB_HEADER*, int, short value) { return ((value & 0x0FFF) ^ 0x0800) - 0x0800; }
+
+// Physical value of a stored sample of signal channel, in the signal's unit.
+double DAC(WFDB_HEADER* pHeader, int channel, short value) {
+    const WFDB_SIGNAL& signal = pHeader->Signal[channel];
+    return (static_cast<double>(DACEx(pHeader, channel, value)) - signal.ADCBaseLine) / signal.ADCGain;
+}
+
+// A = byte0 + low nibble of byte1 x 256; B = byte2 + high nibble of byte1 x 256.
+bool ReadGroup(FILE* file, short& first, short& second) {
+    // The stream is owned by one reader at a time, so stdio's per-call locking is wasted.
+    const int byte0 = getc_unlocked(file);
+    const int byte1 = getc_unlocked(file);
+    const int byte2 = getc_unlocked(file);
+    if ((byte0 | byte1 | byte2) < 0) return false;
+    first = static_cast<short>(byte0 | ((byte1 & 0x0F) << 8));
+    second = static_cast<short>(byte2 | ((byte1 & 0xF0) << 4));
+    return true;
+}
+
+struct CFormat212 {
+    static bool Take(WFDB_HEADER* pHeader, FILE* file, short& value) {
+        WFDB_PRIVATE& cursor = pHeader->Reserved;
+        if (cursor.HasLastValue != 0) {
+            cursor.HasLastValue = 0;
+            value = cursor.LastValue;
+            return true;
+        }
+        short second = 0;
+        if (!ReadGroup(file, value, second)) return false;
+        cursor.LastValue = second;
+        cursor.HasLastValue = 1;
+        return true;
+    }
+    static int Raw(WFDB_HEADER* pHeader, int channel, short value) { return DACEx(pHeader, channel, value); }
+    static double Physical(WFDB_HEADER* pHeader, int channel, short value) { return DAC(pHeader, channel, value); }
+};
+
+int NextSample212(WFDB_HEADER* pHeader, double* values, int count) {
+    if (!CanWalkFrames(pHeader) || values == nullptr || count < 1) return 0;
+    return WalkFrames<CFormat212>(pHeader, values, count);
+}
+
+int NextSampleEx212(WFDB_HEADER* pHeader, int* values, int count) {
+    if (!CanWalkFrames(pHeader) || values == nullptr || count < 1) return 0;
+    return WalkFrames<CFormat212>(pHeader, values, count);
+}
+
+// Sample n lies in group n / 2; an odd n is that group's B, so the group is
+// read and B left pending.
+bool SeekTo212(WFDB_HEADER* pHeader, int position, bool isSeconds) {
+    int64_t sampleIndex = 0;
+    int64_t byte = 0;
+    if (!CanWalkFrames(pHeader) || !GetSeekSampleIndex(pHeader, position, isSeconds, &sampleIndex) ||
+        __builtin_mul_overflow(sampleIndex / 2, 3, &byte) || byte > std::numeric_limits<off_t>::max()) {
+        return false;
+    }
+    FILE* file = pHeader->Reserved.SignalFile.pFile;
+    if (fseeko(file, static_cast<off_t>(byte), SEEK_SET) != 0) return false;
+    WFDB_PRIVATE& cursor = pHeader->Reserved;
+    cursor.LastValue = 0;
+    cursor.HasLastValue = 0;
+    if (sampleIndex % 2 == 0) return true;
+    short first = 0;
+    short second = 0;
+    if (!ReadGroup(file, first, second)) return false;
+    cursor.LastValue = second;
+    cursor.HasLastValue = 1;
+    return true;
+}
+
+bool Seek212(WFDB_HEADER* pHeader, int position) { return SeekTo212(pHeader, position, true); }
+bool SeekEx212(WFDB_HEADER* pHeader, int position) { return SeekTo212(pHeader, position, false); }
+
+}  // namespace
+
+const SIGNAL_HANDLER g_SignalHandler212 = {NextSample212, NextSampleEx212, Seek212, SeekEx212};

@@ -1,0 +1,54 @@
+#pragma once
+// What the format readers share: the walk over frames and signals, and the
+// sample a seek aims at. Only signal_reader.cpp and the format readers include it.
+
+#include <cstdint>
+#include <type_traits>
+
+#include "wfdb/wfdb_header.h"
+
+// True when the header has an open signal stream, signals, and samples per
+// frame for every signal: what the frame walk needs.
+bool CanWalkFrames(const WFDB_HEADER* pHeader);
+
+// Samples stored before the frame that position names (seconds when
+// isSeconds, else samples per signal), counted over all signals. A position
+// past the record's end means its start. False for a negative position, a
+// seek by seconds without a sampling frequency, or a count beyond 64 bits.
+bool GetSeekSampleIndex(const WFDB_HEADER* pHeader, int position, bool isSeconds, int64_t* sampleIndex);
+
+// Frame walk of NextSample and NextSampleEx. Format supplies
+//   bool Take(WFDB_HEADER*, FILE*, short& value)  the next stored sample, false at the end;
+//   int Raw(WFDB_HEADER*, int channel, short value)  the signed ADC value;
+//   double Physical(WFDB_HEADER*, int channel, short value)  (raw - baseline) / gain.
+// Fills count frames of NumberOfSignals values; each is the mean over the
+// signal's samples in the frame. Returns the frames completed before the end.
+template <class Format, class Value>
+int WalkFrames(WFDB_HEADER* pHeader, Value* values, int count) {
+    FILE* file = pHeader->Reserved.SignalFile.pFile;
+    const int signals = pHeader->NumberOfSignals;
+    Value* out = values;
+    for (int frame = 0; frame < count; ++frame) {
+        for (int channel = 0; channel < signals; ++channel) {
+            const int samplesPerFrame = pHeader->Signal[channel].SamplesPerFrame;
+            if constexpr (std::is_same_v<Value, double>) {
+                double sum = 0.0;
+                for (int k = 0; k < samplesPerFrame; ++k) {
+                    short value;
+                    if (!Format::Take(pHeader, file, value)) return frame;
+                    sum += Format::Physical(pHeader, channel, value);
+                }
+                *out++ = sum / samplesPerFrame;
+            } else {
+                int64_t sum = 0;
+                for (int k = 0; k < samplesPerFrame; ++k) {
+                    short value;
+                    if (!Format::Take(pHeader, file, value)) return frame;
+                    sum += Format::Raw(pHeader, channel, value);
+                }
+                *out++ = static_cast<Value>(sum / samplesPerFrame);  // truncates toward zero
+            }
+        }
+    }
+    return count;
+}

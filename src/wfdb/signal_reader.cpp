@@ -1,0 +1,102 @@
+// Opens a record's signal file and dispatches reads and seeks to the reader of its format.
+// The byte-level work of each format lives in signal_16.cpp and signal_212.cpp.
+
+#include "wfdb/signal_reader.h"
+
+#include <cmath>
+#include <string>
+
+#include "wfdb/signal_format.h"
+
+namespace {
+
+// Division by the gain and multiplication back rarely land on the exact ADC
+// value (995 may come back as 994.9999999999999), and callers truncate; a
+// result this close to a whole number is that number.
+constexpr double kWholeValueTolerance = 1e-6;
+
+double RestoreWholeValue(double value) {
+    const double nearest = std::nearbyint(value);
+    return std::fabs(value - nearest) <= kWholeValueTolerance ? nearest : value;
+}
+
+}  // namespace
+
+bool CanWalkFrames(const WFDB_HEADER* pHeader) {
+    if (pHeader == nullptr || pHeader->Reserved.SignalFile.pFile == nullptr || pHeader->NumberOfSignals < 1) {
+        return false;
+    }
+    for (int i = 0; i < pHeader->NumberOfSignals; ++i) {
+        if (pHeader->Signal[i].SamplesPerFrame < 1) return false;
+    }
+    return true;
+}
+
+bool GetSeekSampleIndex(const WFDB_HEADER* pHeader, int position, bool isSeconds, int64_t* sampleIndex) {
+    if (position < 0) return false;
+    int64_t frame = position;
+    if (isSeconds) {
+        const int frequency = pHeader->SamplingFrequency;
+        if (frequency <= 0) return false;
+        const double recordSeconds = static_cast<double>(pHeader->NumberOfSamplesPerSignal) / frequency;
+        if (static_cast<double>(position) > recordSeconds) frame = 0;
+        frame *= frequency;
+    } else if (position > pHeader->NumberOfSamplesPerSignal) {
+        frame = 0;
+    }
+    int64_t samplesPerFrame = 0;
+    for (int i = 0; i < pHeader->NumberOfSignals; ++i) samplesPerFrame += pHeader->Signal[i].SamplesPerFrame;
+    return !__builtin_mul_overflow(frame, samplesPerFrame, sampleIndex);
+}
+
+bool WFDBLoadSignal(const char* pathName, WFDB_HEADER* pHeader) {
+    if (pathName == nullptr || pHeader == nullptr || pHeader->NumberOfSignals < 1) return false;
+    std::string path(pathName);
+    if (!path.empty() && path.back() != '/') path += '/';
+    path += pHeader->Signal[0].FileName;
+    FILE* file = std::fopen(path.c_str(), "rbe");
+    if (file == nullptr) return false;
+    // A second load replaces the stream rather than leaking it.
+    if (pHeader->Reserved.SignalFile.pFile != nullptr) std::fclose(pHeader->Reserved.SignalFile.pFile);
+    pHeader->Reserved.SignalFile.pFile = file;
+    pHeader->Reserved.LastValue = 0;
+    pHeader->Reserved.HasLastValue = 0;
+    return true;
+}
+
+const SIGNAL_HANDLER* GetSignalHandler(WFDB_HEADER* pHeader) {
+    if (pHeader == nullptr || pHeader->NumberOfSignals < 1) return nullptr;
+    // A signal line without a format field has no samples per frame; the
+    // frame walk would divide by it.
+    for (int i = 0; i < pHeader->NumberOfSignals; ++i) {
+        if (pHeader->Signal[i].SamplesPerFrame < 1) return nullptr;
+    }
+    switch (pHeader->Signal[0].Format) {
+        case 16: return &g_SignalHandler16;
+        case 212: return &g_SignalHandler212;
+        default: return nullptr;
+    }
+}
+
+int IsReadableHeader(WFDB_HEADER* pHeader) {
+    return pHeader != nullptr && pHeader->Reserved.SignalFile.pFile != nullptr && GetSignalHandler(pHeader) != nullptr;
+}
+
+int WFDBNextSample(WFDB_HEADER* pHeader, double* values, int count) {
+    const SIGNAL_HANDLER* handler = GetSignalHandler(pHeader);
+    return handler == nullptr ? 0 : handler->NextSample(pHeader, values, count);
+}
+
+bool WFDBSeek(WFDB_HEADER* pHeader, int position) {
+    const SIGNAL_HANDLER* handler = GetSignalHandler(pHeader);
+    return handler != nullptr && handler->Seek(pHeader, position);
+}
+
+bool GetNextSampleWithoutDAC(WFDB_HEADER* pHeader, double* pSamples) {
+    if (pSamples == nullptr || WFDBNextSample(pHeader, pSamples, 1) != 1) return false;
+    for (int i = 0; i < pHeader->NumberOfSignals; ++i) {
+        const WFDB_SIGNAL& signal = pHeader->Signal[i];
+        pSamples[i] = RestoreWholeValue(pSamples[i] * signal.ADCGain + signal.ADCBaseLine);
+    }
+    return true;
+}
