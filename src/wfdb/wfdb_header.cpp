@@ -90,7 +90,7 @@ double ParseLeadingDouble(std::string_view text) {
 // Copies at most destSize - 1 characters of text and terminates.
 void CopyBounded(char* dest, size_t destSize, std::string_view text) {
     const size_t length = text.size() < destSize ? text.size() : destSize - 1;
-    std::memcpy(dest, text.data(), length);
+    if (length > 0) std::memcpy(dest, text.data(), length);  // an empty view may have no data pointer
     dest[length] = '\0';
 }
 
