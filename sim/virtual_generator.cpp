@@ -416,7 +416,9 @@ bool VirtualGenerator::HandleCommand(int64_t now) {
         default: break;
         }
     }
-    m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(needed));
+    // An unplug while handling the command has already dropped everything pending.
+    const size_t consumed = std::min(needed, m_pending.size());
+    m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(consumed));
     return true;
 }
 
