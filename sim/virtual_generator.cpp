@@ -1,12 +1,11 @@
-// The virtual generator: pty plumbing, the command parser, paced playback and statistics.
-// Packet decoding lives in sim_packet.cpp and the WFDB writer in played_record.cpp.
+// The virtual generator: its thread, the command parser, paced playback and statistics.
+// The pty lives in pty_node.cpp, identity bytes in device_identity.cpp, packet decoding in
+// sim_packet.cpp and the WFDB writer in played_record.cpp.
 
 #include "sim/virtual_generator.h"
 
-#include <fcntl.h>
 #include <poll.h>
 #include <sys/eventfd.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -18,7 +17,9 @@
 #include <utility>
 
 #include "platform/monotonic_clock.h"
+#include "sim/device_identity.h"
 #include "sim/played_record.h"
+#include "sim/pty_node.h"
 
 namespace {
 
@@ -38,7 +39,6 @@ constexpr size_t kLinkBytes = 3;
 constexpr size_t kStaticValueBytes = 64;
 constexpr size_t kBlockReadBytes = 5;
 constexpr size_t kBlockBytes = 64;
-constexpr size_t kModelReplyBytes = 19;
 constexpr size_t kStatusReplyBytes = 15;
 constexpr uint8_t kStoreBlock = 0xFF;  // block byte 3 of a rewrite that must be kept
 
@@ -56,36 +56,6 @@ constexpr int kMaxPollMs = 100;
 constexpr size_t kReadChunk = 4096;
 constexpr int64_t kNanosPerSecond = 1000000000LL;
 
-std::array<uint8_t, 64> BuildHardwareBlock(const VirtualGeneratorOptions& options) {
-    std::array<uint8_t, 64> block{};
-    block[0] = 0x12;
-    block[1] = 0x55;
-    block[2] = 0xAA;
-    block[6] = static_cast<uint8_t>(options.modelLetters[0]);
-    block[7] = static_cast<uint8_t>(options.modelLetters[1]);
-    block[8] = options.modelNumber != 0 ? options.modelNumber : (options.has16BitDac ? 21 : 20);
-    block[9] = options.serialBatch;
-    block[10] = options.serialGroup;
-    block[11] = static_cast<uint8_t>(options.serialIndex >> 8);
-    block[12] = static_cast<uint8_t>(options.serialIndex & 0xFF);
-    block[13] = options.hwInfo[2];
-    block[14] = options.hwInfo[0];
-    block[15] = options.hwInfo[1];
-    // Bytes the host never interprets but must write back untouched.
-    for (size_t i = 16; i < 48; ++i) block[i] = static_cast<uint8_t>(i * 7 + 1);
-    std::copy(options.mfgInfo.begin(), options.mfgInfo.end(), block.begin() + 48);
-    return block;
-}
-
-std::vector<uint8_t> BuildModelReply(const VirtualGeneratorOptions& options) {
-    std::vector<uint8_t> reply(kModelReplyBytes, 0);
-    for (size_t i = 0; i < 8 && i < options.modelName.size(); ++i) reply[i] = static_cast<uint8_t>(options.modelName[i]);
-    for (size_t i = 0; i < 9 && i < options.serialText.size(); ++i) {
-        reply[9 + i] = static_cast<uint8_t>(options.serialText[i]);
-    }
-    return reply;
-}
-
 }  // namespace
 
 VirtualGenerator::VirtualGenerator(VirtualGeneratorOptions options)
@@ -95,7 +65,7 @@ VirtualGenerator::VirtualGenerator(VirtualGeneratorOptions options)
       m_overheadCycles(m_options.isNewer ? kNewerOverheadCycles : kOlderOverheadCycles),
       m_replyFault(m_options.replyFault),
       m_cutAt(m_options.cutAt),
-      m_block(BuildHardwareBlock(m_options)) {
+      m_block(sim::BuildHardwareBlock(m_options)) {
     m_options.bufferPackets = std::max(1, m_options.bufferPackets);
 }
 
@@ -133,6 +103,10 @@ void VirtualGenerator::Stop() {
         m_isRunning = false;
     }
     ClosePty();
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_stats.isPlugged = false;
+    }
     if (m_wakeFd >= 0) {
         close(m_wakeFd);
         m_wakeFd = -1;
@@ -140,36 +114,14 @@ void VirtualGenerator::Stop() {
 }
 
 bool VirtualGenerator::OpenPty() {
-    const int master = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
-    if (master < 0) return false;
-    char slaveName[128] = {};
-    if (grantpt(master) != 0 || unlockpt(master) != 0 || ptsname_r(master, slaveName, sizeof slaveName) != 0) {
-        close(master);
-        return false;
-    }
-    // A raw line underneath: the host changes only some flags, and no byte may be translated.
-    const int slave = open(slaveName, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios settings{};
-    const bool isRaw = slave >= 0 && tcgetattr(slave, &settings) == 0 && (cfmakeraw(&settings), true) &&
-                       tcsetattr(slave, TCSANOW, &settings) == 0;
-    if (slave >= 0) close(slave);
-    if (!isRaw || fcntl(master, F_SETFL, O_NONBLOCK) != 0 || symlink(slaveName, m_nodePath.c_str()) != 0) {
-        close(master);
-        return false;
-    }
-    m_master = master;
-    m_slavePath = slaveName;
+    m_master = sim::OpenLinkedPty(m_nodePath, m_slavePath);
     m_isHostAbsent = true;
-    return true;
+    return m_master >= 0;
 }
 
 void VirtualGenerator::ClosePty() {
     if (m_master < 0) return;
-    // Remove the node only while it is still our link.
-    char target[128] = {};
-    const ssize_t length = readlink(m_nodePath.c_str(), target, sizeof target - 1);
-    if (length > 0 && m_slavePath == std::string(target, static_cast<size_t>(length))) unlink(m_nodePath.c_str());
-    close(m_master);
+    sim::CloseLinkedPty(m_master, m_nodePath, m_slavePath);
     m_master = -1;
     m_pending.clear();
     m_blockDecisionDeadline = 0;
@@ -177,13 +129,15 @@ void VirtualGenerator::ClosePty() {
 }
 
 void VirtualGenerator::Unplug() {
-    RunOnThread([this] {
-        if (m_master < 0) return;
-        ClosePty();
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stats.isPlugged = false;
-        ++m_stats.unplugs;
-    });
+    RunOnThread([this] { UnplugNow(); });
+}
+
+void VirtualGenerator::UnplugNow() {
+    if (m_master < 0) return;
+    ClosePty();
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_stats.isPlugged = false;
+    ++m_stats.unplugs;
 }
 
 bool VirtualGenerator::Replug() {
@@ -391,7 +345,7 @@ bool VirtualGenerator::HandleCommand(int64_t now) {
         case kIdentify:
             Reply(m_options.identity, true);
             break;
-        case kModel: Reply(BuildModelReply(m_options), true); break;
+        case kModel: Reply(sim::BuildModelReply(m_options), true); break;
         case kStop:
         case kClose: HandleStop(); break;
         case kLink: Reply({kLink, 0x01, m_options.linkIdentifier}, true); break;
@@ -488,10 +442,7 @@ void VirtualGenerator::HandlePacket(const uint8_t* packet, int64_t now) {
         Reply(status, false);
     }
     if (m_options.unplugAfterPackets > 0 && packets == static_cast<uint64_t>(m_options.unplugAfterPackets)) {
-        ClosePty();
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stats.isPlugged = false;
-        ++m_stats.unplugs;
+        UnplugNow();
         return;
     }
     if (!m_isStreaming || isStalled) return;
@@ -575,11 +526,7 @@ void VirtualGenerator::Reply(const std::vector<uint8_t>& bytes, bool isCommandRe
             fault = m_replyFault;
             cutAt = m_cutAt;
         }
-        if (fault == ReplyFault::Silence) return;
-        if (fault == ReplyFault::Garbage) {
-            for (size_t i = 0; i < out.size(); ++i) out[i] = static_cast<uint8_t>(0xC3 ^ (i * 29));
-        }
-        if (fault == ReplyFault::Cut) out.resize(std::min(cutAt, out.size()));
+        out = sim::SpoilReply(std::move(out), fault, cutAt);
     }
     size_t written = 0;
     while (m_master >= 0 && written < out.size()) {

@@ -125,6 +125,7 @@ private:
     void Wake();
     bool OpenPty();
     void ClosePty();
+    void UnplugNow();
     void HandleInput(const uint8_t* bytes, size_t count, int64_t now);
     bool HandleCommand(int64_t now);
     void HandlePacket(const uint8_t* packet, int64_t now);
