@@ -5,18 +5,19 @@
 
 #include <dirent.h>
 #include <fcntl.h>
+#include <pthread.h>
 #include <termios.h>
 #include <unistd.h>
 
 #include <cstdio>
 #include <cstring>
 #include <memory>
-#include <mutex>
 #include <string>
 
 #include "device/device_io.h"
 #include "device/lock_file.h"
 #include "device/protocol.h"
+#include "platform/critical_section.h"
 #include "platform/platform_paths.h"
 #include "platform/thread.h"
 
@@ -27,14 +28,24 @@ namespace {
 
 constexpr int kLastPort = 127;
 
-// Lock order: g_deviceUseMutex before g_devicePathMutex. Transfers hold the first shared;
+// Lock order: g_deviceUseLock before g_devicePathLock. Transfers hold the first shared;
 // opening and closing hold it exclusively, so a close waits for a transfer in flight.
-std::shared_mutex g_deviceUseMutex;
+// Writers go first, so a stream of transfers cannot hold a close off. Both locks are
+// constant-initialised and never destroyed: the monitor may close the port during unload.
+pthread_rwlock_t g_deviceUseLock = PTHREAD_RWLOCK_WRITER_NONRECURSIVE_INITIALIZER_NP;
 // The monitor reads the confirmed path while the connection thread sets or clears it.
-std::mutex g_devicePathMutex;
+constinit CSimpleCriticalSection g_devicePathLock;
+
+class CExclusiveDeviceUse {
+public:
+    CExclusiveDeviceUse() { pthread_rwlock_wrlock(&g_deviceUseLock); }
+    ~CExclusiveDeviceUse() { pthread_rwlock_unlock(&g_deviceUseLock); }
+    CExclusiveDeviceUse(const CExclusiveDeviceUse&) = delete;
+    CExclusiveDeviceUse& operator=(const CExclusiveDeviceUse&) = delete;
+};
 
 void SetConfirmedPath(const char* path) {
-    std::lock_guard<std::mutex> guard(g_devicePathMutex);
+    CAutoCriticalSection guard(g_devicePathLock);
     std::snprintf(g_szDevicePath, sizeof g_szDevicePath, "%s", path);
 }
 
@@ -57,7 +68,7 @@ bool ConfigureLine(int fd) {
     return tcsetattr(fd, TCSANOW, &settings) == 0;
 }
 
-// Closes whatever is open; the caller holds g_deviceUseMutex exclusively.
+// Closes whatever is open; the caller holds g_deviceUseLock exclusively.
 void CloseLocked() {
     const int fd = g_hDevice.load();
     if (fd == -1) return;
@@ -69,7 +80,7 @@ void CloseLocked() {
 
 // Opens and locks the node. False with nothing open and no lock held.
 bool OpenAndLock(const char* path, int port) {
-    std::unique_lock<std::shared_mutex> exclusive(g_deviceUseMutex);
+    CExclusiveDeviceUse exclusive;
     CloseLocked();  // one port per process: never leak an earlier descriptor
     const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
@@ -83,9 +94,12 @@ bool OpenAndLock(const char* path, int port) {
 
 }  // namespace
 
-CDeviceUse::CDeviceUse() : m_lock(g_deviceUseMutex), m_fd(g_hDevice.load()) {}
+CDeviceUse::CDeviceUse() {
+    pthread_rwlock_rdlock(&g_deviceUseLock);
+    m_fd = g_hDevice.load();
+}
 
-CDeviceUse::~CDeviceUse() = default;
+CDeviceUse::~CDeviceUse() { pthread_rwlock_unlock(&g_deviceUseLock); }
 
 bool DoFindDevice(int port) {
     char path[sizeof g_szDevicePath];
@@ -121,7 +135,7 @@ bool DeviceConnect(int port, int attempts) {
 }
 
 void DeviceClose() {
-    std::unique_lock<std::shared_mutex> exclusive(g_deviceUseMutex);
+    CExclusiveDeviceUse exclusive;
     CloseLocked();
 }
 
@@ -141,6 +155,6 @@ bool DeviceIsAlive() {
 }
 
 bool DeviceCheckPath(const char* path) {
-    std::lock_guard<std::mutex> guard(g_devicePathMutex);
+    CAutoCriticalSection guard(g_devicePathLock);
     return path != nullptr && g_szDevicePath[0] != '\0' && std::strcmp(g_szDevicePath, path) == 0;
 }

@@ -5,7 +5,6 @@
 // Every other thread reaches the descriptor through CDeviceUse (device_io.cpp does).
 
 #include <atomic>
-#include <shared_mutex>
 
 // Descriptor of the open device port; -1 = none.
 extern std::atomic<int> g_hDevice;
@@ -45,6 +44,5 @@ public:
     int Descriptor() const { return m_fd; }
 
 private:
-    std::shared_lock<std::shared_mutex> m_lock;
     int m_fd;
 };
