@@ -1,13 +1,12 @@
 // tavo-sim: runs the virtual generator as a program, so applications can be developed
 // without the hardware. Prints the node it made and answers until SIGINT or SIGTERM.
 
-#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <string>
 
-#include "sim/virtual_generator.h"
+#include "sim/standing_generator.h"
 
 namespace {
 
@@ -72,39 +71,5 @@ int main(int argc, char** argv) {
         return 2;
     }
 
-    // Block the signals before the generator's thread exists, so that only sigwait sees them.
-    sigset_t signals;
-    sigemptyset(&signals);
-    sigaddset(&signals, SIGINT);
-    sigaddset(&signals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &signals, nullptr);
-
-    VirtualGenerator generator(options);
-    if (!generator.Start()) {
-        std::fprintf(stderr, "tavo-sim: cannot create %s (no pty, or the name is taken)\n",
-                     generator.NodePath().c_str());
-        return 1;
-    }
-    std::printf("%s\n", generator.NodePath().c_str());
-    std::fflush(stdout);
-
-    int received = 0;
-    sigwait(&signals, &received);
-    generator.Stop();
-
-    const VirtualGeneratorStatistics stats = generator.Statistics();
-    std::fprintf(stderr, "tavo-sim: %llu packets, %llu samples, %llu sequence errors, %llu underruns\n",
-                 static_cast<unsigned long long>(stats.packets), static_cast<unsigned long long>(stats.samples),
-                 static_cast<unsigned long long>(stats.check.sequenceErrors),
-                 static_cast<unsigned long long>(stats.underruns));
-    if (!record.empty()) {
-        const size_t slash = record.rfind('/');
-        const std::string directory = slash == std::string::npos ? "." : record.substr(0, slash);
-        const std::string name = slash == std::string::npos ? record : record.substr(slash + 1);
-        if (!generator.WriteRecord(directory, name)) {
-            std::fprintf(stderr, "tavo-sim: cannot write the record %s\n", record.c_str());
-            return 1;
-        }
-    }
-    return 0;
+    return RunStandingGenerator(options, record, "tavo-sim");
 }

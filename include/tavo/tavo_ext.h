@@ -71,6 +71,10 @@ TAVO_API unsigned int GetLinkID();
 
 // Makes the device hold one 12-bit code on all outputs; returns the bytes written (64, or 0).
 TAVO_API int DACSendStaticValue(int code);
+// The calibration file of the connected device (in a static buffer the next call
+// overwrites), and whether it was loaded at connection (12-bit devices only).
+TAVO_API const char* GetDACFilePath();
+TAVO_API int IsDACFileLoaded();
 // Reserved; does nothing and returns false.
 TAVO_API bool DACCompensation(void (*callback)(int*));
 

@@ -78,7 +78,7 @@ void ParseCalibrationLine(char* line, int row) {
 
 }  // namespace
 
-const char* GetDACFilePath() {
+TAVO_API const char* GetDACFilePath() {
     FormatDACFilePath();
     return g_szDACFilePath;
 }
@@ -97,7 +97,7 @@ void LoadDACFile() {
     g_bDACAvailable = 1;
 }
 
-int IsDACFileLoaded() { return g_bDACAvailable; }
+TAVO_API int IsDACFileLoaded() { return g_bDACAvailable; }
 
 TAVO_API int DACSendStaticValue(int code) {
     unsigned char command[kStaticValueBytes] = {};

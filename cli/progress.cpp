@@ -1,0 +1,35 @@
+// Progress line for the demo and play commands.
+
+#include "progress.h"
+
+#include <unistd.h>
+
+#include <algorithm>
+#include <cstdio>
+
+CProgress::CProgress() : m_isTerminal(isatty(STDOUT_FILENO) != 0) {}
+
+void CProgress::Show(double fraction, const std::string& text) {
+    std::string bar;
+    if (fraction >= 0) {
+        const int width = 30;
+        const int filled = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * width);
+        bar = "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(width - filled), '.') + "] ";
+    }
+    if (m_isTerminal) {
+        std::printf("\r%s%s\033[K", bar.c_str(), text.c_str());
+        std::fflush(stdout);
+        return;
+    }
+    // Without a terminal, one line per tenth of the run (or every 20 calls without an end).
+    const bool due = fraction >= 0 ? fraction - m_lastPrinted >= 0.1 : (m_lines++ % 20) == 0;
+    if (!due) return;
+    m_lastPrinted = fraction;
+    std::printf("%s%s\n", bar.c_str(), text.c_str());
+    std::fflush(stdout);
+}
+
+void CProgress::Finish() {
+    if (m_isTerminal) std::printf("\n");
+    std::fflush(stdout);
+}

@@ -1,0 +1,18 @@
+#pragma once
+// A one-line progress display on stdout: redrawn in place on a terminal, a line
+// now and then otherwise (logs, CTest).
+
+#include <string>
+
+class CProgress {
+public:
+    CProgress();
+    // fraction < 0 shows no bar (runs without an end).
+    void Show(double fraction, const std::string& text);
+    void Finish();
+
+private:
+    bool m_isTerminal;
+    double m_lastPrinted = -1;
+    int m_lines = 0;
+};
