@@ -2,6 +2,9 @@
 // under the API lock; no exception reaches the C caller.
 
 #include "api/api_lock.h"
+#include "loaders/aha_loader.h"
+#include "loaders/cse_loader.h"
+#include "loaders/kestrane_loader.h"
 #include "loaders/mit_loader.h"
 #include "tavo/tavo.h"
 
@@ -22,5 +25,32 @@ extern "C" TAVO_API bool TAVOLoadMITDatabase(ECG_HEADER* header) {
         return LoadMITDatabase(header) != 0;
     } catch (...) {
         return false;
+    }
+}
+
+extern "C" TAVO_API ECG_HEADER* TAVOLoadDatabaseAHA(const char* path) {
+    try {
+        CAutoCriticalSection lock(g_APICriticalSection);
+        return LoadDatabaseAHA(path);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+extern "C" TAVO_API ECG_HEADER* TAVOLoadDatabaseCSE(const char* path) {
+    try {
+        CAutoCriticalSection lock(g_APICriticalSection);
+        return LoadDatabaseCSE(path);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+extern "C" TAVO_API ECG_HEADER* TAVOLoadDatabaseKestrane(const char* path) {
+    try {
+        CAutoCriticalSection lock(g_APICriticalSection);
+        return LoadDatabaseKestrane(path);
+    } catch (...) {
+        return nullptr;
     }
 }
