@@ -13,7 +13,7 @@
 #include "engine/ecg_header.h"
 #include "engine/output_stream.h"
 #include "engine/sample_store.h"
-#include "loaders/decimal_text.h"
+#include "platform/decimal_text.h"
 #include "loaders/record_path.h"
 #include "platform/critical_section.h"
 #include "platform/file_utils.h"

@@ -1,9 +1,10 @@
 // Locale-independent decimal prefixes: an application running in a comma-decimal
 // locale must not turn "0.5" into 0 in a record file.
 
-#include "loaders/decimal_text.h"
+#include "platform/decimal_text.h"
 
 #include <charconv>
+#include <climits>
 #include <limits>
 
 namespace {
@@ -45,4 +46,19 @@ double ParseLeadingDouble(std::string_view text) {
         return 0.0;
     }
     return isNegative ? -value : value;
+}
+
+int ParseLeadingInt(std::string_view text) {
+    size_t at = 0;
+    while (at < text.size() && IsSpace(text[at])) ++at;
+    bool isNegative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) isNegative = text[at++] == '-';
+    long long value = 0;
+    for (; at < text.size() && IsDigit(text[at]); ++at) {
+        value = value * 10 + (text[at] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (isNegative) value = -value;
+    if (value > INT_MAX) return INT_MAX;
+    return static_cast<int>(value);
 }

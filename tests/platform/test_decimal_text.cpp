@@ -1,6 +1,6 @@
 // Decimal prefixes as strtod reads them in the C locale.
 
-#include "loaders/decimal_text.h"
+#include "platform/decimal_text.h"
 
 #include <gtest/gtest.h>
 
@@ -23,4 +23,16 @@ TEST(DecimalText, ReadsTheLeadingNumberOnly) {
     EXPECT_EQ(ParseLeadingDouble("-1e400"), -INFINITY);
     // Bounded by the view, not by a terminator.
     EXPECT_EQ(ParseLeadingDouble(std::string_view("12345", 2)), 12.0);
+}
+
+TEST(DecimalText, ReadsTheLeadingIntegerSaturated) {
+    struct Case {
+        const char* text;
+        int value;
+    };
+    for (const Case& c : {Case{"600     ", 600}, Case{" -1     ", -1}, Case{"+12x", 12}, Case{"8.9", 8}, Case{"", 0},
+                          Case{"x1", 0}, Case{"99999999999", 2147483647}, Case{"-99999999999", -2147483647 - 1}}) {
+        EXPECT_EQ(ParseLeadingInt(c.text), c.value) << '"' << c.text << '"';
+    }
+    EXPECT_EQ(ParseLeadingInt(std::string_view("12345", 3)), 123);
 }
