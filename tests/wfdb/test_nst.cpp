@@ -137,29 +137,6 @@ int RunTest(const std::string& signal, const std::vector<std::pair<std::string, 
 
 }  // namespace
 
-TEST(NoiseStressTest, CopiesARecordShorterThanFiveMinutesWithoutNoise) {
-    CTempDir dir;
-    const CSignals ecg = Ramp(2, 1000, 1);
-    const std::string signal = WriteRecord(dir, "ecg", ecg, 360, 212, "200", 1024);
-    const std::string noise = WriteRecord(dir, "noise", Ramp(1, 500, 3), 360, 16);
-    ASSERT_EQ(RunTest(signal, {{noise, 6.0}}, dir.File("out")), kNSTSucceeded);
-    CHeaderPtr header;
-    const CSignals output = ReadOutput(dir.File("out"), header);
-    ASSERT_NE(header, nullptr);
-    // The header repeats the input's signal count, frequency and length.
-    const std::vector<unsigned char> text = ReadWholeFile(dir.File("out.hea"));
-    EXPECT_EQ(std::string(text.begin(), text.end()),
-              "out 2 360 1000\n"
-              "out.dat 212 200(0) 12 1024 0 0 0 lead0\n"
-              "out.dat 212 200(0) 12 1024 0 0 0 lead1\n");
-    EXPECT_EQ(ReadWholeFile(dir.File("out.dat")).size(), 3000u);
-    ASSERT_EQ(output.size(), 2u);
-    for (size_t s = 0; s < 2; ++s) {
-        ASSERT_EQ(output[s].size(), 1000u);
-        for (size_t k = 0; k < 1000; ++k) ASSERT_EQ(output[s][k], ecg[s][k] - 1024) << s << " " << k;
-    }
-}
-
 TEST(NoiseStressTest, AddsScaledNoiseInAlternatingStretchesAndLoopsTheNoise) {
     // 10 Hz keeps the stretches short: 3000 clean frames, then 1200 per stretch. Both
     // records are long enough to fill the 300 RMS windows their amplitudes come from.
@@ -237,8 +214,10 @@ TEST(NoiseStressTest, ClipsToTwelveBitsInsteadOfWrapping) {
     EXPECT_EQ(*std::min_element(output[0].begin(), output[0].end()), -2048);
 }
 
-TEST(NoiseStressTest, WritesEverySignalSoThatHeaderAndDataAgree) {
-    for (size_t signals : {size_t{1}, size_t{3}, size_t{5}}) {
+TEST(NoiseStressTest, CopiesARecordShorterThanFiveMinutesWithEverySignal) {
+    // Header and data agree for any signal count; the header repeats the input's
+    // signal count, frequency and length, with baseline 0 for samples written less theirs.
+    for (size_t signals : {size_t{1}, size_t{2}, size_t{3}, size_t{5}}) {
         SCOPED_TRACE(signals);
         CTempDir dir;
         const CSignals ecg = Ramp(signals, 1001, 1);  // an odd count: one signal pads its last group
@@ -258,6 +237,13 @@ TEST(NoiseStressTest, WritesEverySignalSoThatHeaderAndDataAgree) {
         }
         EXPECT_EQ(output, lessBaseline);
         EXPECT_EQ(ReadWholeFile(dir.File("out.dat")).size(), (signals * 1001 + 1) / 2 * 3);
+        if (signals == 2) {
+            const std::vector<unsigned char> text = ReadWholeFile(dir.File("out.hea"));
+            EXPECT_EQ(std::string(text.begin(), text.end()),
+                      "out 2 360 1001\n"
+                      "out.dat 212 100(0) 12 3 0 0 0 lead0\n"
+                      "out.dat 212 100(0) 12 3 0 0 0 lead1\n");
+        }
     }
 }
 

@@ -77,17 +77,6 @@ std::vector<int> SpikeTrain(const std::vector<int>& heights, std::vector<CTestBe
 
 }  // namespace
 
-TEST(SignalAmplitude, OrdersDoublesAscending) {
-    struct Case {
-        double first, second;
-        int order;
-    };
-    for (const Case& c : {Case{1.0, 2.0, -1}, Case{2.0, 1.0, 1}, Case{3.5, 3.5, 0}, Case{-1e9, 1e-9, -1},
-                          Case{0.0, -0.0, 0}}) {
-        EXPECT_EQ(AmplitudeCompare(&c.first, &c.second), c.order);
-    }
-}
-
 TEST(SignalAmplitude, MeasuresABeatFromATwentiethOfASecondBeforeToATwentiethAfter) {
     struct Case {
         int frequency, halfWindow;
