@@ -166,6 +166,14 @@ private:
     bool m_isKept = false;
 };
 
+// snprintf rather than std::to_string, whose inline digit table would be
+// exported from the shared library as a unique symbol.
+std::string FormatInt(int value) {
+    char text[16];
+    std::snprintf(text, sizeof(text), "%d", value);
+    return text;
+}
+
 std::string FormatGain(double gain) {
     char text[64];
     // As "%.12g" would write it, but with a '.' whatever the process locale.
@@ -184,13 +192,13 @@ bool BuildOutputHeader(WFDB_HEADER* pECG, const std::string& outputPath, std::st
     if (fileName.empty() || recordName[0] == '\0' || fileName.find_first_of(" \t\r\n") != std::string::npos) {
         return false;
     }
-    text = std::string(recordName) + " " + std::to_string(pECG->NumberOfSignals) + " " +
-           std::to_string(pECG->SamplingFrequency) + " " + std::to_string(pECG->NumberOfSamplesPerSignal) + "\n";
+    text = std::string(recordName) + " " + FormatInt(pECG->NumberOfSignals) + " " +
+           FormatInt(pECG->SamplingFrequency) + " " + FormatInt(pECG->NumberOfSamplesPerSignal) + "\n";
     for (int i = 0; i < pECG->NumberOfSignals; ++i) {
         const WFDB_SIGNAL& signal = pECG->Signal[i];
         // The samples are written less their baseline, so the baseline is 0.
         const std::string line = fileName + ".dat 212 " + FormatGain(signal.ADCGain) + "(0) " +
-                                 std::to_string(signal.ADCResolution) + " " + std::to_string(signal.ADCZero) +
+                                 FormatInt(signal.ADCResolution) + " " + FormatInt(signal.ADCZero) +
                                  " 0 0 0 " + signal.Description + "\n";
         if (line.size() > static_cast<size_t>(kWFDBLineLength)) return false;
         text += line;
