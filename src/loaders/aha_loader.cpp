@@ -12,11 +12,12 @@
 #include "engine/output_stream.h"
 #include "engine/sample_store.h"
 #include "platform/decimal_text.h"
-#include "loaders/record_path.h"
+#include "loaders/record_form.h"
 #include "platform/critical_section.h"
 #include "platform/file_utils.h"
 #include "platform/text_utils.h"
 #include "tavo/tavo_ext.h"
+#include "wfdb/record_path.h"
 
 namespace {
 
@@ -78,7 +79,7 @@ ECG_HEADER* DoLoadDatabaseAHAFormatTxt(const char* path) {
         g_pECGData[1][s] = lead1 / kUnitsPerMillivolt;
         ++s;
     }
-    return NewECGHeaderAHA(static_cast<int>(lines), RecordFileTitle(path));
+    return NewECGHeaderAHA(static_cast<int>(lines), GetRecordBaseName(path));
 }
 
 ECG_HEADER* DoLoadDatabaseAHAFormatECG(const char* path) {
@@ -96,7 +97,7 @@ ECG_HEADER* DoLoadDatabaseAHAFormatECG(const char* path) {
         g_pECGData[0][s] = ToInt16(r[0] + 256 * r[1]) / kUnitsPerMillivolt;
         g_pECGData[1][s] = ToInt16(r[2] + 256 * r[3]) / kUnitsPerMillivolt;
     }
-    return NewECGHeaderAHA(static_cast<int>(records), RecordFileTitle(path));
+    return NewECGHeaderAHA(static_cast<int>(records), GetRecordBaseName(path));
 }
 
 ECG_HEADER* LoadDatabaseAHA(const char* path) {

@@ -12,11 +12,12 @@
 #include "engine/ecg_header.h"
 #include "engine/output_stream.h"
 #include "engine/sample_store.h"
-#include "loaders/record_path.h"
+#include "loaders/record_form.h"
 #include "platform/critical_section.h"
 #include "platform/file_utils.h"
 #include "platform/text_utils.h"
 #include "tavo/tavo_ext.h"
+#include "wfdb/record_path.h"
 
 namespace {
 
@@ -103,7 +104,7 @@ ECG_HEADER* LoadDatabaseCSEInDCDFmt(const char* path) {
             g_pECGData[5 + i][k] = BigEndianSample(groupD + frame + 2 * i);
         }
     }
-    return NewECGHeaderAllChannel(kCSERate, static_cast<int>(n), RecordFileTitle(path));
+    return NewECGHeaderAllChannel(kCSERate, static_cast<int>(n), GetRecordBaseName(path));
 }
 
 ECG_HEADER* LoadDatabaseCSEInTxtFmt(const char* path) {
@@ -135,5 +136,5 @@ ECG_HEADER* LoadDatabaseCSEInTxtFmt(const char* path) {
             g_pECGData[ch][s] = static_cast<double>(value) / kMicrovoltsPerMillivolt;
         }
     }
-    return NewECGHeaderAllChannel(kCSERate, static_cast<int>(lines), RecordFileTitle(path));
+    return NewECGHeaderAllChannel(kCSERate, static_cast<int>(lines), GetRecordBaseName(path));
 }

@@ -14,11 +14,12 @@
 #include "engine/output_stream.h"
 #include "engine/sample_store.h"
 #include "platform/decimal_text.h"
-#include "loaders/record_path.h"
+
 #include "platform/critical_section.h"
 #include "platform/file_utils.h"
 #include "platform/text_utils.h"
 #include "tavo/tavo_ext.h"
+#include "wfdb/record_path.h"
 
 namespace {
 
@@ -91,5 +92,5 @@ ECG_HEADER* LoadDatabaseKestrane(const char* path) {
             g_pECGData[channel][s++] = ParseLeadingDouble(line) / kMicrovoltsPerMillivolt;
         }
     }
-    return NewECGHeaderAllChannel(static_cast<int>(rate), static_cast<int>(count), RecordFileTitle(path));
+    return NewECGHeaderAllChannel(static_cast<int>(rate), static_cast<int>(count), GetRecordBaseName(path));
 }

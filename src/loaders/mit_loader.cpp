@@ -47,11 +47,6 @@ void ReleaseWFDBHeader(WFDB_HEADER* header) {
     WFDBFreeHeader(header);
 }
 
-struct WFDBHeaderDeleter {
-    void operator()(WFDB_HEADER* header) const { WFDBFreeHeader(header); }
-};
-using CWFDBHeaderPtr = std::unique_ptr<WFDB_HEADER, WFDBHeaderDeleter>;
-
 // For a block whose WFDB header is owned elsewhere (or not set yet).
 struct HeaderBlockDeleter {
     void operator()(ECG_HEADER* header) const { std::free(header); }

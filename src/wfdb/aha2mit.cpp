@@ -82,15 +82,15 @@ bool ParseAHALine(const char* line, int& lead0, int& lead1) {
 
 // Header text in the order the record-header parser reads it.
 std::string HeaderText(const WFDB_HEADER& record) {
-    std::string text = std::string(record.RecordName) + " " + std::to_string(record.NumberOfSignals) + " " +
-                       std::to_string(record.SamplingFrequency) + " " +
-                       std::to_string(record.NumberOfSamplesPerSignal) + "\n";
+    std::string text = std::string(record.RecordName) + " " + FormatInteger(record.NumberOfSignals) + " " +
+                       FormatInteger(record.SamplingFrequency) + " " +
+                       FormatInteger(record.NumberOfSamplesPerSignal) + "\n";
     for (int i = 0; i < record.NumberOfSignals; ++i) {
         const WFDB_SIGNAL& signal = record.Signal[i];
-        text += std::string(signal.FileName) + " " + std::to_string(signal.Format) + " " +
-                FormatGeneral12(signal.ADCGain) + " " + std::to_string(signal.ADCResolution) + " " +
-                std::to_string(signal.ADCZero) + " " + std::to_string(signal.InitialValue) + " " +
-                std::to_string(signal.Checksum) + " " + std::to_string(signal.BlockSize) + " " +
+        text += std::string(signal.FileName) + " " + FormatInteger(signal.Format) + " " +
+                FormatGeneral12(signal.ADCGain) + " " + FormatInteger(signal.ADCResolution) + " " +
+                FormatInteger(signal.ADCZero) + " " + FormatInteger(signal.InitialValue) + " " +
+                FormatInteger(signal.Checksum) + " " + FormatInteger(signal.BlockSize) + " " +
                 signal.Description + "\n";
     }
     return text;

@@ -105,11 +105,11 @@ bool BuildSignalLine(const std::string& recordName, EDF_SIGNSAL* signal, int sam
     for (int64_t halved = adcRange; halved > 1; halved /= 2) ++adcResolution;
 
     line = recordName + ".dat 16";
-    if (samplesPerFrame > 1) line += "x" + std::to_string(samplesPerFrame);
+    if (samplesPerFrame > 1) line += "x" + FormatInteger(samplesPerFrame);
     line += " " + FormatGeneral12(gain);
-    if (static_cast<int>(baseline) != adcZero) line += "(" + std::to_string(static_cast<int>(baseline)) + ")";
+    if (static_cast<int>(baseline) != adcZero) line += "(" + FormatInteger(static_cast<int>(baseline)) + ")";
     line += "/" + UnitText(FieldText(signal->PhysicalDimension));
-    line += " " + std::to_string(adcResolution) + " " + std::to_string(adcZero) + " 0 0 0";
+    line += " " + FormatInteger(adcResolution) + " " + FormatInteger(adcZero) + " 0 0 0";
     line += " " + std::string(FieldText(signal->Label)) + "\n";
     return true;
 }
@@ -273,9 +273,9 @@ bool edf2mit(const char* filePath, const char* destFolder) {
     const int64_t converted = ConvertRecords(input.get(), signalFile.get(), plan, records);
     if (converted < 1 || !CloseChecked(signalFile)) return false;
 
-    std::string text = recordName + " " + std::to_string(plan.signals.size()) + " " +
-                       std::to_string(plan.frameFrequency) + " " +
-                       std::to_string(plan.signals[0].samplesPerRecord * converted) + "\n";
+    std::string text = recordName + " " + FormatInteger(static_cast<long long>(plan.signals.size())) + " " +
+                       FormatInteger(plan.frameFrequency) + " " +
+                       FormatInteger(plan.signals[0].samplesPerRecord * converted) + "\n";
     for (const SignalPlan& signal : plan.signals) text += signal.line;
     if (std::fwrite(text.data(), 1, text.size(), headerFile.get()) != text.size() || !CloseChecked(headerFile)) {
         return false;

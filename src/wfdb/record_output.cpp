@@ -3,6 +3,7 @@
 #include "wfdb/record_output.h"
 
 #include <charconv>
+#include <cstdio>
 #include <cstring>
 
 #include "platform/path_utils.h"
@@ -40,4 +41,10 @@ std::string FormatGeneral12(double value) {
     char text[64];
     const auto result = std::to_chars(text, text + sizeof(text), value, std::chars_format::general, 12);
     return std::string(text, result.ptr);
+}
+
+std::string FormatInteger(long long value) {
+    char text[24];
+    std::snprintf(text, sizeof(text), "%lld", value);
+    return text;
 }

@@ -37,3 +37,7 @@ bool CloseChecked(CFilePtr& file);
 
 // value as "%.12g" writes it in the C locale.
 std::string FormatGeneral12(double value);
+
+// value in decimal. Not std::to_string: its inline digit table would be exported from
+// the shared library as a unique symbol.
+std::string FormatInteger(long long value);

@@ -1,0 +1,62 @@
+// The temporary world shared by the device tests.
+
+#include "device_world.h"
+
+#include <gtest/gtest.h>
+#include <sys/stat.h>
+
+#include <cstdint>
+#include <cstring>
+
+#include "device/serial_port.h"
+#include "tavo/tavo.h"
+
+CDeviceWorld::CDeviceWorld() {
+    for (const char* name : {"dev", "lock", "cal"}) mkdir(m_root.File(name).c_str(), 0700);
+    EXPECT_EQ(TAVOSetPlatformPaths(DeviceDir().c_str(), LockDir().c_str(), CalibrationDir().c_str()), 1);
+}
+
+CDeviceWorld::~CDeviceWorld() {
+    DeviceClose();
+    for (auto& generator : m_generators) generator->Stop();
+}
+
+VirtualGeneratorOptions CDeviceWorld::Options(int port) const {
+    VirtualGeneratorOptions options;
+    options.deviceDirectory = DeviceDir();
+    options.port = port;
+    return options;
+}
+
+VirtualGenerator* CDeviceWorld::Add(const VirtualGeneratorOptions& options) {
+    auto generator = std::make_unique<VirtualGenerator>(options);
+    if (!generator->Start()) {
+        ADD_FAILURE() << "no pseudo-terminal for the virtual generator";
+        return nullptr;
+    }
+    m_generators.push_back(std::move(generator));
+    return m_generators.back().get();
+}
+
+std::string CDeviceWorld::NodePath(int port) const { return DeviceDir() + "/ttyACM" + std::to_string(port); }
+
+std::string CDeviceWorld::LockPath(int port) const {
+    return LockDir() + "/kestrane.ACM" + std::to_string(port) + ".lock";
+}
+
+long long LockOwner(const std::string& path) {
+    const std::vector<unsigned char> bytes = ReadWholeFile(path);
+    if (bytes.size() != 4) return -1;
+    int32_t pid = 0;
+    std::memcpy(&pid, bytes.data(), 4);
+    return pid;
+}
+
+void WriteLockFile(const std::string& path, const std::vector<unsigned char>& bytes) { WriteBinaryFile(path, bytes); }
+
+std::vector<unsigned char> PidBytes(int pid) {
+    std::vector<unsigned char> bytes(4);
+    const int32_t value = pid;
+    std::memcpy(bytes.data(), &value, 4);
+    return bytes;
+}

@@ -1,0 +1,41 @@
+#pragma once
+// One device test's private world: temporary device, lock and calibration directories
+// handed to the library, and virtual generators on chosen ports.
+
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "sim/virtual_generator.h"
+#include "support/test_support.h"
+
+class CDeviceWorld {
+public:
+    // Makes dev/, lock/ and cal/ and points the library at them.
+    CDeviceWorld();
+    // Closes the device and stops every generator.
+    ~CDeviceWorld();
+
+    // Options for a generator on port, in this world's device directory.
+    VirtualGeneratorOptions Options(int port) const;
+    // Starts a generator; null (and a test failure) when no pty can be had.
+    VirtualGenerator* Add(const VirtualGeneratorOptions& options);
+
+    std::string DeviceDir() const { return m_root.File("dev"); }
+    std::string LockDir() const { return m_root.File("lock"); }
+    std::string CalibrationDir() const { return m_root.File("cal"); }
+    std::string NodePath(int port) const;
+    std::string LockPath(int port) const;
+    std::string Scratch(const std::string& name) const { return m_root.File(name); }
+
+private:
+    CTempDir m_root;
+    std::vector<std::unique_ptr<VirtualGenerator>> m_generators;
+};
+
+// The 4-byte native-endian pid held by a lock file, or -1 when it is not 4 bytes long.
+long long LockOwner(const std::string& path);
+// A lock file holding exactly these bytes.
+void WriteLockFile(const std::string& path, const std::vector<unsigned char>& bytes);
+// The 4 bytes of a pid as a lock file holds them.
+std::vector<unsigned char> PidBytes(int pid);
