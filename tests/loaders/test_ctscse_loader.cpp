@@ -56,7 +56,8 @@ TEST(LoadDatabaseCTS_CSE, Cal05000WithoutNoiseIsTenCopiesOfItsCycle) {
     EXPECT_EQ(header->nSignals, 8);
     EXPECT_EQ(header->nSampleRate, 1000);
     EXPECT_EQ(header->nSampleCount, 10000);
-    EXPECT_EQ(header->pWFDBHeader, nullptr);
+    // Read through GetWFDBHeader: the field keeps the 32-bit layout's 4-byte alignment.
+    EXPECT_EQ(GetWFDBHeader(header.get()), nullptr);
     const char* const labels[8] = {"ECG 1", "ECG 2", "ECG V1", "ECG V2", "ECG V3", "ECG V4", "ECG V5", "ECG V6"};
     for (int ch = 0; ch < 8; ++ch) {
         EXPECT_STREQ(header->Channel[ch].szLeadName, labels[ch]);
