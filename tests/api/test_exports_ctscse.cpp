@@ -29,9 +29,11 @@ TEST(TAVOLoadDatabaseCTS_CSE, HandsBackAHeaderTheApplicationReleases) {
 }
 
 TEST(TAVOLoadDatabaseCTS_CSE, RefusesValuesOutsideTheEnumerations) {
+    double** const store = g_pECGData;
+    const int64_t samples = g_nSampleCount;
     EXPECT_EQ(TAVOLoadDatabaseCTS_CSE(static_cast<CTSCSE_Database>(119), CTSCSE_NOISE_NONE), nullptr);
     EXPECT_EQ(TAVOLoadDatabaseCTS_CSE(static_cast<CTSCSE_Database>(-1), CTSCSE_NOISE_NONE), nullptr);
     EXPECT_EQ(TAVOLoadDatabaseCTS_CSE(CTSCSE_ANE20000, static_cast<CTSCSE_Noise>(15)), nullptr);
-    EXPECT_EQ(g_nSampleCount, 0);
-    EXPECT_EQ(g_pECGData, nullptr);
+    EXPECT_EQ(g_pECGData, store);
+    EXPECT_EQ(g_nSampleCount, samples);
 }
