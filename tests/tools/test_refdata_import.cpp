@@ -20,7 +20,7 @@
 namespace {
 
 // One record as a writer may lay it out; the defaults are what the importer wants.
-struct RecordSpec {
+struct RecordLayout {
     std::string name;
     int samples = 0;
     int format = 16;
@@ -36,28 +36,28 @@ struct RecordSpec {
 int Raw(int lead, int s) { return (lead + 1) * 200 - 900 + (s * 7 + lead) % 61; }
 
 // Writes NAME.hea and NAME.dat; signal k of the file carries Raw(k, s).
-void WriteRecord(const std::string& dir, const RecordSpec& spec) {
-    const int signals = int(spec.descriptions.size());
-    const std::string dat = spec.datName.empty() ? spec.name + ".dat" : spec.datName;
-    std::string text = (spec.recordName.empty() ? spec.name : spec.recordName) + " " + std::to_string(signals) + " " +
-                       std::to_string(spec.rate) + " " + std::to_string(spec.samples) + "\n";
+void WriteRecord(const std::string& dir, const RecordLayout& layout) {
+    const int signals = int(layout.descriptions.size());
+    const std::string dat = layout.datName.empty() ? layout.name + ".dat" : layout.datName;
+    std::string text = (layout.recordName.empty() ? layout.name : layout.recordName) + " " + std::to_string(signals) + " " +
+                       std::to_string(layout.rate) + " " + std::to_string(layout.samples) + "\n";
     for (int k = 0; k < signals; ++k)
-        text += dat + " " + std::to_string(spec.format) + " " + spec.gain + " 12 0 0 0 0 " + spec.descriptions[size_t(k)] + "\n";
+        text += dat + " " + std::to_string(layout.format) + " " + layout.gain + " 12 0 0 0 0 " + layout.descriptions[size_t(k)] + "\n";
     std::vector<int> frames;
-    for (int s = 0; s < spec.samples; ++s)
+    for (int s = 0; s < layout.samples; ++s)
         for (int k = 0; k < signals; ++k) frames.push_back(Raw(k, s));
-    std::vector<unsigned char> bytes = spec.format == 212 ? Pack212(frames) : Pack16(frames);
-    bytes.resize(bytes.size() - size_t(spec.dropBytes));
-    WriteTextFile(dir + "/" + spec.name + ".hea", text);
-    WriteBinaryFile(dir + "/" + spec.name + ".dat", bytes);
+    std::vector<unsigned char> bytes = layout.format == 212 ? Pack212(frames) : Pack16(frames);
+    bytes.resize(bytes.size() - size_t(layout.dropBytes));
+    WriteTextFile(dir + "/" + layout.name + ".hea", text);
+    WriteBinaryFile(dir + "/" + layout.name + ".dat", bytes);
 }
 
-RecordSpec Spec(const std::string& name, int samples, const std::function<void(RecordSpec&)>& change = {}) {
-    RecordSpec spec;
-    spec.name = name;
-    spec.samples = samples;
-    if (change) change(spec);
-    return spec;
+RecordLayout Layout(const std::string& name, int samples, const std::function<void(RecordLayout&)>& change = {}) {
+    RecordLayout layout;
+    layout.name = name;
+    layout.samples = samples;
+    if (change) change(layout);
+    return layout;
 }
 
 int IndexOf(const std::string& name) {
@@ -106,7 +106,7 @@ std::vector<double> Doubles(const std::string& path) {
 
 TEST(ImportRecord, ReadsEightLeadsOfAFormat16RecordInMillivolts) {
     CTempDir dir;
-    WriteRecord(dir.Path(), Spec("MA1_002", 532));
+    WriteRecord(dir.Path(), Layout("MA1_002", 532));
     std::vector<double> values;
     std::vector<std::string> inputs;
     ASSERT_EQ(ImportRecord(dir.Path(), IndexOf("MA1_002"), values, inputs), "");
@@ -120,7 +120,7 @@ TEST(ImportRecord, ReadsEightLeadsOfAFormat16RecordInMillivolts) {
 
 TEST(ImportRecord, ReadsFormat212WithABaselineAndMicrovoltUnits) {
     CTempDir dir;
-    WriteRecord(dir.Path(), Spec("CAL20002", 500, [](RecordSpec& r) { r.format = 212; r.gain = "2(-100)/uV"; }));
+    WriteRecord(dir.Path(), Layout("CAL20002", 500, [](RecordLayout& r) { r.format = 212; r.gain = "2(-100)/uV"; }));
     std::vector<double> values;
     std::vector<std::string> inputs;
     ASSERT_EQ(ImportRecord(dir.Path(), IndexOf("CAL20002"), values, inputs), "");
@@ -145,7 +145,7 @@ TEST(ImportRecord, PutsLabelledSignalsInLeadOrder) {
     };
     for (const Case& c : cases) {
         CTempDir dir;
-        WriteRecord(dir.Path(), Spec("ANE20002", 500, [&](RecordSpec& r) { r.descriptions = c.descriptions; }));
+        WriteRecord(dir.Path(), Layout("ANE20002", 500, [&](RecordLayout& r) { r.descriptions = c.descriptions; }));
         std::vector<double> values;
         std::vector<std::string> inputs;
         ASSERT_EQ(ImportRecord(dir.Path(), IndexOf("ANE20002"), values, inputs), "") << c.descriptions[0];
@@ -159,41 +159,41 @@ TEST(ImportRecord, RefusesEveryMismatchInOneLineAndKeepsItsOutputs) {
     const std::vector<std::string> seven = {"I", "II", "V1", "V2", "V3", "V4", "V5"};
     const std::vector<std::string> twelve = {"I", "II", "III", "aVR", "aVL", "aVF", "V1", "V2", "V3", "V4", "V5", "V6"};
     struct Case {
-        RecordSpec spec;
+        RecordLayout layout;
         std::string record;   // the catalogue record asked for
         std::string message;  // after the directory and "/"
     };
     const Case cases[] = {
-        {Spec("MA1_01", 940), "MA1_001", "MA1_001.hea: missing"},
-        {Spec("MA1_001", 940, [](RecordSpec& r) { r.recordName = "MA1_010"; }), "MA1_001",
+        {Layout("MA1_01", 940), "MA1_001", "MA1_001.hea: missing"},
+        {Layout("MA1_001", 940, [](RecordLayout& r) { r.recordName = "MA1_010"; }), "MA1_001",
          "MA1_001.hea: names record \"MA1_010\", expected \"MA1_001\""},
-        {Spec("MA1_015", 1591), "MA1_015", "MA1_015.hea: cycle of 1591 samples, expected 1592"},
-        {Spec("ANE20001", 1000), "ANE20001", "ANE20001.hea: cycle of 1000 samples, expected 1500"},
-        {Spec("MA1_003", 519), "MA1_003", "MA1_003.hea: cycle of 519 samples, outside 520 to 1592"},
-        {Spec("MA1_003", 1593), "MA1_003", "MA1_003.hea: cycle of 1593 samples, outside 520 to 1592"},
-        {Spec("MA1_003", 0), "MA1_003", "MA1_003.hea: cycle of 0 samples, outside 520 to 1592"},
-        {Spec("MA1_002", 532, [](RecordSpec& r) { r.rate = 500; }), "MA1_002", "MA1_002.hea: sampled at 500 Hz, expected 1000"},
-        {Spec("MA1_002", 532, [&](RecordSpec& r) { r.descriptions = seven; }), "MA1_002",
+        {Layout("MA1_015", 1591), "MA1_015", "MA1_015.hea: cycle of 1591 samples, expected 1592"},
+        {Layout("ANE20001", 1000), "ANE20001", "ANE20001.hea: cycle of 1000 samples, expected 1500"},
+        {Layout("MA1_003", 519), "MA1_003", "MA1_003.hea: cycle of 519 samples, outside 520 to 1592"},
+        {Layout("MA1_003", 1593), "MA1_003", "MA1_003.hea: cycle of 1593 samples, outside 520 to 1592"},
+        {Layout("MA1_003", 0), "MA1_003", "MA1_003.hea: cycle of 0 samples, outside 520 to 1592"},
+        {Layout("MA1_002", 532, [](RecordLayout& r) { r.rate = 500; }), "MA1_002", "MA1_002.hea: sampled at 500 Hz, expected 1000"},
+        {Layout("MA1_002", 532, [&](RecordLayout& r) { r.descriptions = seven; }), "MA1_002",
          "MA1_002.hea: 7 signals, expected 8 (I, II, V1-V6)"},
-        {Spec("MA1_002", 532, [&](RecordSpec& r) { r.descriptions = twelve; }), "MA1_002",
+        {Layout("MA1_002", 532, [&](RecordLayout& r) { r.descriptions = twelve; }), "MA1_002",
          "MA1_002.hea: 12 signals, expected 8 (I, II, V1-V6)"},
-        {Spec("MA1_002", 532, [](RecordSpec& r) { r.format = 80; }), "MA1_002", "MA1_002.hea: format 80, expected 16 or 212"},
-        {Spec("MA1_002", 532, [](RecordSpec& r) { r.gain = "1000/V"; }), "MA1_002",
+        {Layout("MA1_002", 532, [](RecordLayout& r) { r.format = 80; }), "MA1_002", "MA1_002.hea: format 80, expected 16 or 212"},
+        {Layout("MA1_002", 532, [](RecordLayout& r) { r.gain = "1000/V"; }), "MA1_002",
          "MA1_002.hea: signal 0 is in units other than mV or uV"},
-        {Spec("MA1_002", 532, [](RecordSpec& r) { r.datName = "other.dat"; }), "MA1_002",
+        {Layout("MA1_002", 532, [](RecordLayout& r) { r.datName = "other.dat"; }), "MA1_002",
          "MA1_002.hea: signal 0 is in \"other.dat\", expected \"MA1_002.dat\""},
-        {Spec("MA1_002", 532, [](RecordSpec& r) { r.descriptions = {"I", "II", "V1", "V2", "V3", "aVR", "V5", "V6"}; }),
+        {Layout("MA1_002", 532, [](RecordLayout& r) { r.descriptions = {"I", "II", "V1", "V2", "V3", "aVR", "V5", "V6"}; }),
          "MA1_002", "MA1_002.hea: signal 5 (\"aVR\") is not one of I, II, V1-V6"},
-        {Spec("MA1_002", 532, [](RecordSpec& r) { r.descriptions = {"I", "II", "V1", "V2", "V3", "V4", "V5", "V5"}; }),
+        {Layout("MA1_002", 532, [](RecordLayout& r) { r.descriptions = {"I", "II", "V1", "V2", "V3", "V4", "V5", "V5"}; }),
          "MA1_002", "MA1_002.hea: signals 6 and 7 both carry lead V5"},
-        {Spec("MA1_002", 532, [](RecordSpec& r) { r.dropBytes = 2; }), "MA1_002",
+        {Layout("MA1_002", 532, [](RecordLayout& r) { r.dropBytes = 2; }), "MA1_002",
          "MA1_002.dat: 8510 bytes, expected 8512 for 8 signals of 532 samples"},
-        {Spec("MA1_002", 532, [](RecordSpec& r) { r.format = 212; r.dropBytes = 3; }), "MA1_002",
+        {Layout("MA1_002", 532, [](RecordLayout& r) { r.format = 212; r.dropBytes = 3; }), "MA1_002",
          "MA1_002.dat: 6381 bytes, expected 6384 for 8 signals of 532 samples"},
     };
     for (const Case& c : cases) {
         CTempDir dir;
-        WriteRecord(dir.Path(), c.spec);
+        WriteRecord(dir.Path(), c.layout);
         std::vector<double> values = {1.0};
         std::vector<std::string> inputs = {"kept"};
         EXPECT_EQ(ImportRecord(dir.Path(), IndexOf(c.record), values, inputs), dir.Path() + "/" + c.message);
@@ -204,7 +204,7 @@ TEST(ImportRecord, RefusesEveryMismatchInOneLineAndKeepsItsOutputs) {
 
 TEST(ImportRecord, RefusesSignalLinesTheReaderWouldMisread) {
     CTempDir dir;
-    WriteRecord(dir.Path(), Spec("MA1_002", 532));
+    WriteRecord(dir.Path(), Layout("MA1_002", 532));
     const std::string header = "MA1_002 8 1000 532\n";
     struct Case {
         std::string secondLine, message;
@@ -254,7 +254,7 @@ TEST(ImportLicensedRecords, RefusesAnIncompleteSetAndLeavesTheStandIns) {
     WriteBinaryFile(dir.File("MA1_125.dat"), keep);
 
     // MA1_003 shorter by 16 samples: every record is in range, but the total is not the set's.
-    WriteRecord(dir.Path(), Spec("MA1_003", 700));
+    WriteRecord(dir.Path(), Layout("MA1_003", 700));
     EXPECT_EQ(ImportLicensedRecords(dir.Path(), set), dir.Path() + ": the cycles add up to 105648 samples, expected 105664");
 
     EXPECT_EQ(ImportLicensedRecords(dir.File("none"), set), dir.File("none") + ": not a directory of reference records");
@@ -284,7 +284,7 @@ TEST(GenerateReferenceData, EmbedsImportedRecordsAndListsEveryInputForTheBuild) 
 
 TEST(GenerateReferenceData, WritesNothingWhenTheImportIsRefused) {
     CTempDir records, out;
-    WriteRecord(records.Path(), Spec("ANE20000", 1000, [](RecordSpec& r) { r.rate = 500; }));
+    WriteRecord(records.Path(), Layout("ANE20000", 1000, [](RecordLayout& r) { r.rate = 500; }));
     EXPECT_EQ(GenerateReferenceData(out.Path(), records.Path()),
               records.File("ANE20000.hea") + ": sampled at 500 Hz, expected 1000");
     for (const char* file : {kRecordsFile, kNoiseFile, kBlobSource, kBlobDepfile}) EXPECT_FALSE(FileExists(out.File(file)));
