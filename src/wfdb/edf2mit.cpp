@@ -104,13 +104,14 @@ bool BuildSignalLine(const std::string& recordName, EDF_SIGNSAL* signal, int sam
     int adcResolution = 0;
     for (int64_t halved = adcRange; halved > 1; halved /= 2) ++adcResolution;
 
+    // Appended piece by piece: "x" + string would be an insert at the front.
     line = recordName + ".dat 16";
-    if (samplesPerFrame > 1) line += "x" + FormatInteger(samplesPerFrame);
-    line += " " + FormatGeneral12(gain);
-    if (static_cast<int>(baseline) != adcZero) line += "(" + FormatInteger(static_cast<int>(baseline)) + ")";
-    line += "/" + UnitText(FieldText(signal->PhysicalDimension));
-    line += " " + FormatInteger(adcResolution) + " " + FormatInteger(adcZero) + " 0 0 0";
-    line += " " + std::string(FieldText(signal->Label)) + "\n";
+    if (samplesPerFrame > 1) line.append("x").append(FormatInteger(samplesPerFrame));
+    line.append(" ").append(FormatGeneral12(gain));
+    if (static_cast<int>(baseline) != adcZero) line.append("(").append(FormatInteger(static_cast<int>(baseline))).append(")");
+    line.append("/").append(UnitText(FieldText(signal->PhysicalDimension)));
+    line.append(" ").append(FormatInteger(adcResolution)).append(" ").append(FormatInteger(adcZero)).append(" 0 0 0");
+    line.append(" ").append(FieldText(signal->Label)).append("\n");
     return true;
 }
 

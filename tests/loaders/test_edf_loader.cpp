@@ -163,3 +163,26 @@ TEST(EdfLoader, FailuresKeepThePlaybackKind) {
     EXPECT_EQ(LoadDatabaseEDF(nullptr, WaveformEDF), nullptr);
     EXPECT_EQ(g_WaveformType, WaveformGenerated);
 }
+
+// An EDF+ file from the EDF library carries an annotation signal of 57 samples per
+// 1-second record, so its frame frequency is gcd(100, 57) = 1: one frame per record,
+// each channel the mean of its hundred samples.
+TEST(EdfLoader, EdfPlusFileFromTheEdfLibraryLoadsOneFramePerRecord) {
+    if (!kHasEdfWriter) GTEST_SKIP() << "this build has no EDF library to write the file with";
+    CTempDir data;
+    CTempDir repository;
+    g_pszRepository = repository.Path().c_str();
+    // Lead I alternates 3 and 1 in record 0, 5 and 3 in record 1 (gain 1, baseline 1).
+    ASSERT_TRUE(WriteEdfPlusFile(data.File("plus.edf"), {{"I", 100, -2048, 2047, -2048, 2047, "mV"}}, 2,
+                                 [](int, long long n) { return static_cast<short>((n % 2 != 0 ? 1 : 3) + 2 * (n / 100)); }));
+    CEcgHeaderPtr header = Load(data.File("plus.edf"));
+    ASSERT_NE(header, nullptr);
+    EXPECT_EQ(HeaderLabels(header.get()), (std::vector<std::string>{"I", "EDF Annotations"}));
+    EXPECT_EQ(header->nSampleRate, 1);
+    EXPECT_EQ(header->nSampleCount, 2);
+    ASSERT_EQ(LoadMITDatabase(header.get()), 1);
+    const std::vector<double> leadI = StoreChannel(0);
+    ASSERT_EQ(leadI.size(), 2u);
+    EXPECT_EQ(leadI[0], 1.0);  // mean raw 2, less the baseline
+    EXPECT_EQ(leadI[1], 3.0);
+}

@@ -19,6 +19,9 @@ struct EdfSignalSpec {
 // The raw sample n (counted from the start of the file) of signal s.
 using EdfSampleFunction = std::function<short(int s, long long n)>;
 
+// Whether this build has the EDF library; WriteEdfPlusFile fails without it.
+extern const bool kHasEdfWriter;
+
 // Writes an EDF+ file with the EDF library, which adds an annotation signal of its own
 // (57 samples per record) behind the given ones; durationTenMicroseconds is the
 // data-record duration in units of 10 us. False when the library refuses.
