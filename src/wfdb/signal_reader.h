@@ -46,5 +46,7 @@ int WFDBNextSample(WFDB_HEADER* pHeader, double* values, int count);
 bool WFDBSeek(WFDB_HEADER* pHeader, int position);
 
 // One frame in ADC units (physical value x gain + baseline, one value per
-// signal). False, with pSamples unspecified, unless a whole frame was read.
+// signal); a result within 1e-6 of a whole number is that number, so a stored
+// sample comes back exactly. False, with pSamples unspecified, unless a whole
+// frame was read.
 bool GetNextSampleWithoutDAC(WFDB_HEADER* pHeader, double* pSamples);

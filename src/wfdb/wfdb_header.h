@@ -6,6 +6,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <ctime>
+#include <memory>
 
 #include "tavo/tavo.h"
 
@@ -73,6 +74,12 @@ WFDB_HEADER* WFDBReadHeader(char* filePath);
 
 // Closes the header's signal and annotation streams and releases it; null is ignored.
 void WFDBFreeHeader(WFDB_HEADER* pHeader);
+
+// Owner that releases a header (and closes its streams) on every path.
+struct WFDBHeaderDeleter {
+    void operator()(WFDB_HEADER* pHeader) const { WFDBFreeHeader(pHeader); }
+};
+using CWFDBHeaderPtr = std::unique_ptr<WFDB_HEADER, WFDBHeaderDeleter>;
 
 // Parses one signal line into pSignal (overwritten whole); fields the line
 // lacks keep their defaults. A null argument does nothing.

@@ -31,23 +31,6 @@ TEST(Signal16, DecodesLittleEndianTwosComplementSamples) {
     }
 }
 
-TEST(Signal16, ConvertsToPhysicalUnitsAndBack) {
-    CTempDir dir;
-    // Signal 0: gain 200, baseline 1024 (from the zero); signal 1: gain 12.5, baseline -40.
-    CHeaderPtr header = OpenRecord(dir.Path(),
-                                   "rec 2 100 2\nrec.dat 16 200 12 1024\nrec.dat 16 12.5(-40)/uV 12 0\n",
-                                   Pack16({1224, 10, 824, -40}));
-    ASSERT_NE(header, nullptr);
-    double frame[2] = {};
-    ASSERT_EQ(WFDBNextSample(header.get(), frame, 1), 1);
-    EXPECT_DOUBLE_EQ(frame[0], 1.0);
-    EXPECT_DOUBLE_EQ(frame[1], 4.0);
-    ASSERT_TRUE(GetNextSampleWithoutDAC(header.get(), frame));
-    EXPECT_EQ(frame[0], 824.0);
-    EXPECT_EQ(frame[1], -40.0);
-    EXPECT_FALSE(GetNextSampleWithoutDAC(header.get(), frame));
-}
-
 TEST(Signal16, GivesBackWholeAdcValuesExactly) {
     // Division by a gain and multiplication back can miss the whole value by
     // one rounding step; whoever truncates the result must see the value itself.
@@ -153,21 +136,4 @@ TEST(Signal16, ReadsAFileThatEndsEarlyAsFarAsItHolds) {
     ASSERT_NE(empty, nullptr);
     double value = 0;
     EXPECT_EQ(WFDBNextSample(empty.get(), &value, 1), 0);
-}
-
-TEST(Signal16, AsksForNothingWithoutValuesOrFrames) {
-    CTempDir dir;
-    CHeaderPtr header = OpenRecord(dir.Path(), "rec 1 100 2\nrec.dat 16\n", Pack16({5, 6}));
-    ASSERT_NE(header, nullptr);
-    const SIGNAL_HANDLER* handler = GetSignalHandler(header.get());
-    double value = 0;
-    int raw = 0;
-    EXPECT_EQ(WFDBNextSample(header.get(), nullptr, 1), 0);
-    EXPECT_EQ(WFDBNextSample(header.get(), &value, 0), 0);
-    EXPECT_EQ(WFDBNextSample(header.get(), &value, -3), 0);
-    EXPECT_EQ(handler->NextSampleEx(header.get(), nullptr, 1), 0);
-    EXPECT_EQ(handler->NextSampleEx(nullptr, &raw, 1), 0);
-    EXPECT_FALSE(handler->SeekEx(nullptr, 0));
-    ASSERT_EQ(handler->NextSampleEx(header.get(), &raw, 1), 1);
-    EXPECT_EQ(raw, 5);  // nothing was consumed by the refused calls
 }

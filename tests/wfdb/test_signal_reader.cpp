@@ -47,6 +47,20 @@ TEST(SignalReader, ChoosesTheReaderByTheFirstSignalsFormat) {
     }
     EXPECT_EQ(GetSignalHandler(nullptr), nullptr);
     EXPECT_EQ(IsReadableHeader(nullptr), 0);
+    EXPECT_FALSE(g_SignalHandler16.SeekEx(nullptr, 0));
+}
+
+TEST(SignalReader, ConsumesNothingWhenAskedForNoFrames) {
+    CTempDir dir;
+    CHeaderPtr header = OpenRecord(dir.Path(), "rec 1 100 2\nrec.dat 16\n", Pack16({5, 6}));
+    ASSERT_NE(header, nullptr);
+    double value = 0;
+    int raw = 0;
+    EXPECT_EQ(WFDBNextSample(header.get(), nullptr, 1), 0);
+    EXPECT_EQ(WFDBNextSample(header.get(), &value, 0), 0);
+    EXPECT_EQ(GetSignalHandler(header.get())->NextSampleEx(header.get(), &raw, -3), 0);
+    ASSERT_EQ(GetSignalHandler(header.get())->NextSampleEx(header.get(), &raw, 1), 1);
+    EXPECT_EQ(raw, 5);
 }
 
 TEST(SignalReader, IsNotReadableBeforeTheSignalFileIsOpen) {

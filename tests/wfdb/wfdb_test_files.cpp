@@ -3,6 +3,10 @@
 
 #include "wfdb_test_files.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
+
 #include "support/test_support.h"
 
 CHeaderPtr ReadHeaderAt(const std::string& path) {
@@ -75,3 +79,90 @@ std::vector<std::vector<int>> SplitSignals(const std::vector<int>& samples, int 
 }
 
 std::string SharedRecordFile(const std::string& name) { return SharedDataDir() + "/" + name; }
+
+std::vector<CTestBeat> DecodeAnnotationFile(const std::string& path) {
+    const std::vector<unsigned char> bytes = ReadWholeFile(path);
+    std::vector<CTestBeat> beats;
+    long long time = 0;
+    size_t at = 0;
+    auto word = [&](size_t offset) { return bytes[offset] | (bytes[offset + 1] << 8); };
+    while (at + 2 <= bytes.size()) {
+        const int value = word(at);
+        at += 2;
+        if (value == 0) break;
+        const int code = value >> 10;
+        const int interval = value & 0x3FF;
+        if (code == 59) {  // SKIP: two words, high half first
+            time += (static_cast<long long>(word(at)) << 16) | word(at + 2);
+            at += 4;
+        } else if (code == 63) {  // AUX: padded to an even count
+            at += static_cast<size_t>((interval & 0xFF) + ((interval & 0xFF) % 2));
+        } else if (code < 59) {
+            time += interval;
+            beats.push_back({time, code});
+        }
+    }
+    return beats;
+}
+
+namespace {
+
+// Class 1 of the published beat codes: normal, bundle branch blocks, aberrant,
+// nodal and atrial premature, escape beats and the like.
+bool IsClassOneBeat(int code) {
+    for (int beat : {1, 2, 3, 4, 7, 8, 9, 11, 12, 13, 25, 34, 35, 38}) {
+        if (code == beat) return true;
+    }
+    return false;
+}
+
+double RobustMean(std::vector<double> slots) {
+    slots.resize(300, 0.0);
+    std::sort(slots.begin(), slots.end());
+    double sum = 0.0;
+    for (int k = 15; k < 285; ++k) sum += slots[k];
+    return std::trunc(sum / 270.0 * 100000.0) / 100000.0;
+}
+
+}  // namespace
+
+std::vector<double> ExpectedPeakToPeak(const std::vector<std::vector<int>>& signals,
+                                       const std::vector<CTestBeat>& beats, int window) {
+    const long long length = static_cast<long long>(signals[0].size());
+    std::vector<std::vector<double>> slots(signals.size());
+    for (const CTestBeat& beat : beats) {
+        if (slots[0].size() == 300) break;
+        if (!IsClassOneBeat(beat.code)) continue;
+        const long long first = beat.time - window;
+        if (first < 0 || first >= length) break;
+        const long long last = std::min(beat.time + window, length - 1);
+        for (size_t s = 0; s < signals.size(); ++s) {
+            const auto begin = signals[s].begin() + first;
+            const auto end = signals[s].begin() + last + 1;
+            slots[s].push_back(*std::max_element(begin, end) - *std::min_element(begin, end));
+        }
+    }
+    std::vector<double> amplitudes;
+    for (const std::vector<double>& signalSlots : slots) amplitudes.push_back(RobustMean(signalSlots));
+    return amplitudes;
+}
+
+std::vector<double> ExpectedRms(const std::vector<std::vector<int>>& signals) {
+    std::vector<double> amplitudes;
+    for (const std::vector<int>& samples : signals) {
+        std::vector<double> slots;
+        for (size_t start = 0; start + 360 <= samples.size() && slots.size() < 300; start += 360) {
+            double sum = 0.0;
+            for (size_t k = 0; k < 360; ++k) sum += samples[start + k];
+            const double mean = sum / 360.0;
+            double squares = 0.0;
+            for (size_t k = 0; k < 360; ++k) {
+                const double deviation = std::trunc(samples[start + k] - mean);
+                squares += deviation * deviation;
+            }
+            slots.push_back(std::sqrt(squares / 360.0));
+        }
+        amplitudes.push_back(RobustMean(slots));
+    }
+    return amplitudes;
+}

@@ -1,0 +1,56 @@
+// Exports that load records from files. Each is a shell around one loader, run
+// under the API lock; no exception reaches the C caller.
+
+#include "api/api_lock.h"
+#include "loaders/aha_loader.h"
+#include "loaders/cse_loader.h"
+#include "loaders/kestrane_loader.h"
+#include "loaders/mit_loader.h"
+#include "tavo/tavo.h"
+
+extern "C" TAVO_API ECG_HEADER* TAVOLoadMITHeader(const char* path) {
+    try {
+        CAutoCriticalSection lock(g_APICriticalSection);
+        return LoadMITHeader(path);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+extern "C" TAVO_API bool TAVOLoadMITDatabase(ECG_HEADER* header) {
+    // Refused before the lock: there is nothing to wait for.
+    if (header == nullptr) return false;
+    try {
+        CAutoCriticalSection lock(g_APICriticalSection);
+        return LoadMITDatabase(header) != 0;
+    } catch (...) {
+        return false;
+    }
+}
+
+extern "C" TAVO_API ECG_HEADER* TAVOLoadDatabaseAHA(const char* path) {
+    try {
+        CAutoCriticalSection lock(g_APICriticalSection);
+        return LoadDatabaseAHA(path);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+extern "C" TAVO_API ECG_HEADER* TAVOLoadDatabaseCSE(const char* path) {
+    try {
+        CAutoCriticalSection lock(g_APICriticalSection);
+        return LoadDatabaseCSE(path);
+    } catch (...) {
+        return nullptr;
+    }
+}
+
+extern "C" TAVO_API ECG_HEADER* TAVOLoadDatabaseKestrane(const char* path) {
+    try {
+        CAutoCriticalSection lock(g_APICriticalSection);
+        return LoadDatabaseKestrane(path);
+    } catch (...) {
+        return nullptr;
+    }
+}

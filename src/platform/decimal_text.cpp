@@ -1,0 +1,64 @@
+// Locale-independent decimal prefixes: an application running in a comma-decimal
+// locale must not turn "0.5" into 0 in a record file.
+
+#include "platform/decimal_text.h"
+
+#include <charconv>
+#include <climits>
+#include <limits>
+
+namespace {
+
+bool IsDigit(char c) { return c >= '0' && c <= '9'; }
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
+
+}  // namespace
+
+double ParseLeadingDouble(std::string_view text) {
+    size_t at = 0;
+    while (at < text.size() && IsSpace(text[at])) ++at;
+    bool isNegative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) isNegative = text[at++] == '-';
+    const size_t start = at;
+    size_t digits = 0;
+    for (; at < text.size() && IsDigit(text[at]); ++at) ++digits;
+    if (at < text.size() && text[at] == '.') {
+        for (++at; at < text.size() && IsDigit(text[at]); ++at) ++digits;
+    }
+    if (digits == 0) return 0.0;
+    bool isTinyExponent = false;
+    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
+        size_t exponent = at + 1;
+        const bool isNegativeExponent = exponent < text.size() && text[exponent] == '-';
+        if (exponent < text.size() && (text[exponent] == '+' || text[exponent] == '-')) ++exponent;
+        if (exponent < text.size() && IsDigit(text[exponent])) {
+            isTinyExponent = isNegativeExponent;
+            at = exponent;
+            while (at < text.size() && IsDigit(text[at])) ++at;
+        }
+    }
+    double value = 0.0;
+    const auto result = std::from_chars(text.data() + start, text.data() + at, value);
+    if (result.ec == std::errc::result_out_of_range) {
+        // from_chars leaves the value alone on a range error; strtod gives HUGE_VAL or 0.
+        value = isTinyExponent ? 0.0 : std::numeric_limits<double>::infinity();
+    } else if (result.ec != std::errc()) {
+        return 0.0;
+    }
+    return isNegative ? -value : value;
+}
+
+int ParseLeadingInt(std::string_view text) {
+    size_t at = 0;
+    while (at < text.size() && IsSpace(text[at])) ++at;
+    bool isNegative = false;
+    if (at < text.size() && (text[at] == '+' || text[at] == '-')) isNegative = text[at++] == '-';
+    long long value = 0;
+    for (; at < text.size() && IsDigit(text[at]); ++at) {
+        value = value * 10 + (text[at] - '0');
+        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
+    }
+    if (isNegative) value = -value;
+    if (value > INT_MAX) return INT_MAX;
+    return static_cast<int>(value);
+}

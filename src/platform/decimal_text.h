@@ -1,0 +1,13 @@
+#pragma once
+// Numbers in record text, read the same whatever locale the application has set.
+
+#include <string_view>
+
+// The leading decimal number of text as strtod reads it in the C locale (leading white
+// space skipped, optional sign, digits with one '.', optional exponent); 0 when the
+// text does not start with one. Overflow gives +-infinity, as strtod's HUGE_VAL.
+double ParseLeadingDouble(std::string_view text);
+
+// The leading integer of text as atoi reads it (leading white space, optional sign,
+// digits), saturated at the int range instead of overflowing; 0 when there is none.
+int ParseLeadingInt(std::string_view text);

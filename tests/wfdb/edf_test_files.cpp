@@ -1,0 +1,107 @@
+// EDF writers of the tests.
+
+#include "edf_test_files.h"
+
+#if TAVO_HAVE_EDFLIB
+#include <edflib.h>
+#endif
+
+namespace {
+
+void AppendField(std::vector<unsigned char>& bytes, const std::string& text, size_t width) {
+    for (size_t i = 0; i < width; ++i) bytes.push_back(i < text.size() ? static_cast<unsigned char>(text[i]) : ' ');
+}
+
+}  // namespace
+
+#if TAVO_HAVE_EDFLIB
+const bool kHasEdfWriter = true;
+
+bool WriteEdfPlusFile(const std::string& path, const std::vector<EdfSignalSpec>& signals, int records,
+                      const EdfSampleFunction& sample, int durationTenMicroseconds) {
+    const int count = static_cast<int>(signals.size());
+    const int handle = edfopen_file_writeonly(path.c_str(), EDFLIB_FILETYPE_EDFPLUS, count);
+    if (handle < 0) return false;
+    bool isOk = edf_set_datarecord_duration(handle, durationTenMicroseconds) == 0;
+    for (int s = 0; s < count && isOk; ++s) {
+        const EdfSignalSpec& spec = signals[s];
+        isOk = edf_set_samplefrequency(handle, s, spec.samplesPerRecord) == 0 &&
+               edf_set_digital_minimum(handle, s, spec.digitalMin) == 0 &&
+               edf_set_digital_maximum(handle, s, spec.digitalMax) == 0 &&
+               edf_set_physical_minimum(handle, s, spec.physicalMin) == 0 &&
+               edf_set_physical_maximum(handle, s, spec.physicalMax) == 0 &&
+               edf_set_label(handle, s, spec.label.c_str()) == 0 &&
+               edf_set_physical_dimension(handle, s, spec.unit.c_str()) == 0;
+    }
+    std::vector<long long> written(signals.size(), 0);
+    for (int r = 0; r < records && isOk; ++r) {
+        for (int s = 0; s < count && isOk; ++s) {
+            std::vector<short> block(static_cast<size_t>(signals[s].samplesPerRecord));
+            for (short& value : block) value = sample(s, written[s]++);
+            isOk = edfwrite_digital_short_samples(handle, block.data()) == 0;
+        }
+    }
+    return edfclose_file(handle) == 0 && isOk;
+}
+#else
+const bool kHasEdfWriter = false;
+
+bool WriteEdfPlusFile(const std::string&, const std::vector<EdfSignalSpec>&, int, const EdfSampleFunction&, int) {
+    return false;
+}
+#endif
+
+std::vector<unsigned char> RawEdfHead(const std::string& version, const std::string& records,
+                                      const std::string& duration, const std::string& signalCount,
+                                      const std::vector<RawEdfSignal>& signals) {
+    std::vector<unsigned char> bytes;
+    AppendField(bytes, version, 8);
+    AppendField(bytes, "X X X X", 80);
+    AppendField(bytes, "Startdate X X X X", 80);
+    AppendField(bytes, "01.01.01", 8);
+    AppendField(bytes, "00.00.00", 8);
+    AppendField(bytes, std::to_string(256 * (signals.size() + 1)), 8);
+    AppendField(bytes, "", 44);
+    AppendField(bytes, records, 8);
+    AppendField(bytes, duration, 8);
+    AppendField(bytes, signalCount, 4);
+    for (const RawEdfSignal& s : signals) AppendField(bytes, s.label, 16);
+    for (size_t i = 0; i < signals.size(); ++i) AppendField(bytes, "AgAgCl electrode", 80);
+    for (const RawEdfSignal& s : signals) AppendField(bytes, s.unit, 8);
+    for (const RawEdfSignal& s : signals) AppendField(bytes, s.physicalMin, 8);
+    for (const RawEdfSignal& s : signals) AppendField(bytes, s.physicalMax, 8);
+    for (const RawEdfSignal& s : signals) AppendField(bytes, s.digitalMin, 8);
+    for (const RawEdfSignal& s : signals) AppendField(bytes, s.digitalMax, 8);
+    for (size_t i = 0; i < signals.size(); ++i) AppendField(bytes, "HP:0.1Hz", 80);
+    for (const RawEdfSignal& s : signals) AppendField(bytes, s.samplesPerRecord, 8);
+    for (size_t i = 0; i < signals.size(); ++i) AppendField(bytes, "", 32);
+    return bytes;
+}
+
+std::vector<unsigned char> RawEdfSamples(int first, int count) {
+    std::vector<unsigned char> bytes;
+    for (int i = 0; i < count; ++i) {
+        const int value = first + i;
+        bytes.push_back(static_cast<unsigned char>(value & 0xFF));
+        bytes.push_back(static_cast<unsigned char>((value >> 8) & 0xFF));
+    }
+    return bytes;
+}
+
+std::vector<unsigned char> RawEdfFile(const std::vector<RawEdfSignal>& signals, int records,
+                                      const EdfSampleFunction& sample, const std::string& duration) {
+    std::vector<unsigned char> bytes =
+        RawEdfHead("0", std::to_string(records), duration, std::to_string(signals.size()), signals);
+    std::vector<long long> written(signals.size(), 0);
+    for (int r = 0; r < records; ++r) {
+        for (size_t s = 0; s < signals.size(); ++s) {
+            const int perRecord = std::stoi(signals[s].samplesPerRecord);
+            for (int i = 0; i < perRecord; ++i) {
+                const auto value = static_cast<unsigned short>(sample(static_cast<int>(s), written[s]++));
+                bytes.push_back(static_cast<unsigned char>(value & 0xFF));
+                bytes.push_back(static_cast<unsigned char>(value >> 8));
+            }
+        }
+    }
+    return bytes;
+}
