@@ -54,11 +54,16 @@ class Connection : public ::testing::Test {
 protected:
     void TearDown() override { TAVOFree(); }
 
+    // Waits until the generator has seen a command starting with first.
     bool HasCommand(VirtualGenerator* generator, uint8_t first) {
-        for (const auto& command : generator->Statistics().commands) {
-            if (!command.empty() && command[0] == first) return true;
-        }
-        return false;
+        return generator->WaitUntil(
+            [first](const VirtualGeneratorStatistics& stats) {
+                for (const auto& command : stats.commands) {
+                    if (!command.empty() && command[0] == first) return true;
+                }
+                return false;
+            },
+            kDeadlineMs);
     }
 
     CDeviceWorld m_world;
