@@ -4,14 +4,18 @@
 // the output callback over a 60 s window, and how long TAVOStopOutput and TAVOFree took.
 //
 //   tavo-sim --dev DIR --paced &        (prints underruns and sequence errors on SIGINT)
-//   stream_realtime --dev DIR --lock DIR --cal DIR --record PATH.hea --seconds 600
+//   stream_realtime --dev DIR --lock DIR --cal DIR --record PATH.hea --seconds 600 [--free-playing 1]
+//
+// With --free-playing 1, TAVOFree ends the playback itself (no TAVOStopOutput first).
 //
 // The record's signals named i, ii, v1 ... v6 feed the outputs I, II, V1-V6.
 
+#include <dirent.h>
 #include <sys/resource.h>
 #include <unistd.h>
 
 #include <atomic>
+#include <ctime>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -39,10 +43,41 @@ double CpuSeconds() {
     return usage.ru_utime.tv_sec + usage.ru_stime.tv_sec + (usage.ru_utime.tv_usec + usage.ru_stime.tv_usec) / 1e6;
 }
 
+// CPU seconds of each thread of this process, from /proc (user plus system clock ticks).
+std::vector<std::pair<int, double>> ThreadCpuSeconds() {
+    std::vector<std::pair<int, double>> threads;
+    DIR* tasks = opendir("/proc/self/task");
+    if (tasks == nullptr) return threads;
+    const double ticksPerSecond = static_cast<double>(sysconf(_SC_CLK_TCK));
+    while (const dirent* entry = readdir(tasks)) {
+        if (entry->d_name[0] == '.') continue;
+        const std::string path = std::string("/proc/self/task/") + entry->d_name + "/stat";
+        FILE* file = std::fopen(path.c_str(), "re");
+        if (file == nullptr) continue;
+        char line[1024] = {};
+        const bool isRead = std::fgets(line, sizeof line, file) != nullptr;
+        std::fclose(file);
+        const char* afterName = isRead ? std::strrchr(line, ')') : nullptr;
+        unsigned long long user = 0;
+        unsigned long long system = 0;
+        // Fields after the name: state, then 10 numbers, then utime and stime (fields 14 and 15).
+        if (afterName != nullptr &&
+            std::sscanf(afterName + 2, "%*c %*d %*d %*d %*d %*d %*u %*u %*u %*u %*u %llu %llu", &user, &system) == 2) {
+            threads.emplace_back(std::atoi(entry->d_name), (user + system) / ticksPerSecond);
+        }
+    }
+    closedir(tasks);
+    return threads;
+}
+
 double Seconds() { return MonotonicNanoseconds() / 1e9; }
 
+// One absolute sleep, so that this thread adds nothing to the CPU figure.
 void SleepUntil(double at) {
-    while (Seconds() < at) usleep(20000);
+    const double whole = static_cast<double>(static_cast<int64_t>(at));
+    const timespec deadline{static_cast<time_t>(whole), static_cast<long>((at - whole) * 1e9)};
+    while (clock_nanosleep(CLOCK_MONOTONIC, TIMER_ABSTIME, &deadline, nullptr) != 0) {
+    }
 }
 
 // Reads the record into an eight-channel store (I, II, V1-V6) of kind 1.
@@ -90,6 +125,7 @@ int main(int argc, char** argv) {
     std::string calibrationDir;
     std::string record;
     double seconds = 600;
+    bool isFreedPlaying = false;
     for (int i = 1; i + 1 < argc; i += 2) {
         const std::string option = argv[i];
         if (option == "--dev") deviceDir = argv[i + 1];
@@ -97,6 +133,7 @@ int main(int argc, char** argv) {
         if (option == "--cal") calibrationDir = argv[i + 1];
         if (option == "--record") record = argv[i + 1];
         if (option == "--seconds") seconds = std::atof(argv[i + 1]);
+        if (option == "--free-playing") isFreedPlaying = std::atoi(argv[i + 1]) != 0;
     }
     if (deviceDir.empty() || lockDir.empty() || calibrationDir.empty() || record.empty() || seconds < 70) {
         std::fprintf(stderr, "usage: %s --dev DIR --lock DIR --cal DIR --record PATH.hea [--seconds N>=70]\n", argv[0]);
@@ -132,9 +169,10 @@ int main(int argc, char** argv) {
     const double playedSeconds = Seconds() - started;
     const double cpu = CpuSeconds() - cpuAtStart;
     const bool wasOutputting = TAVOIsOutputting();
+    const auto perThread = ThreadCpuSeconds();
 
     const double stopAt = Seconds();
-    TAVOStopOutput();
+    if (!isFreedPlaying) TAVOStopOutput();
     const double stopTook = Seconds() - stopAt;
     const double freeAt = Seconds();
     TAVOFree();
@@ -142,11 +180,13 @@ int main(int argc, char** argv) {
 
     std::printf("played %.1f s, still outputting at the end: %s\n", playedSeconds, wasOutputting ? "yes" : "no");
     std::printf("library CPU: %.2f s = %.3f%% of one core\n", cpu, 100.0 * cpu / playedSeconds);
+    for (const auto& [thread, threadCpu] : perThread) std::printf("  thread %d: %.2f s\n", thread, threadCpu);
     std::printf("lead frames in %.3f s: %lld (%.2f per second, %.4f%% off the rate)\n", windowSeconds,
                 static_cast<long long>(windowFrames), windowFrames / windowSeconds,
                 100.0 * (windowFrames / windowSeconds - g_nSampleRate) / g_nSampleRate);
     std::printf("lead frames in total: %lld\n", static_cast<long long>(g_frames.load()));
     std::printf("delay reports: %d\n", g_delayReports.load());
-    std::printf("TAVOStopOutput took %.3f s, TAVOFree %.3f s\n", stopTook, freeTook);
+    if (!isFreedPlaying) std::printf("TAVOStopOutput took %.3f s\n", stopTook);
+    std::printf("TAVOFree took %.3f s%s\n", freeTook, isFreedPlaying ? " (playback still running)" : "");
     return 0;
 }

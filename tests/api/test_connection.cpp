@@ -4,12 +4,16 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <condition_variable>
+#include <cstdio>
+#include <string>
 #include <mutex>
 #include <vector>
 
 #include "api/connection_manager.h"
 #include "device/dac_calibration.h"
+#include "device/monitor.h"
 #include "device/protocol.h"
 #include "device/serial_port.h"
 #include "device_world.h"
@@ -235,6 +239,37 @@ TEST_F(Connection, ListenerMayCallExportsWhileFreeRuns) {
     TAVOFree();
     EXPECT_EQ(g_listenerCalls, 1);
     EXPECT_EQ(TAVOSetPlatformPaths(m_world.DeviceDir().c_str(), nullptr, nullptr), 1);
+}
+
+namespace {
+std::string g_nodePath;
+std::string g_hiddenPath;
+std::atomic<int> g_misses{0};
+CAutoResetEvent g_nodeSeenAgain{false};
+// The real presence check; the node comes back after its second miss, within the four checks.
+bool BlinkingPresence() {
+    const bool isPresent = DeviceIsAlive();
+    if (!isPresent && ++g_misses == 2) std::rename(g_hiddenPath.c_str(), g_nodePath.c_str());
+    if (isPresent && g_misses >= 2) g_nodeSeenAgain.SetEvent();
+    return isPresent;
+}
+}  // namespace
+
+TEST_F(Connection, ANodeAwayForLessThanFourChecksIsNoLoss) {
+    ASSERT_NE(m_world.Add(m_world.Options(0)), nullptr);
+    ASSERT_TRUE(TAVOInit(FirstListener));
+    ASSERT_TRUE(g_first.WaitFor(1));
+    g_nodePath = m_world.NodePath(0);
+    g_hiddenPath = m_world.Scratch("hidden");
+    SetMonitorPresenceCheck(BlinkingPresence);
+    ASSERT_EQ(std::rename(g_nodePath.c_str(), g_hiddenPath.c_str()), 0);
+    ASSERT_EQ(WaitForSingleObject(&g_nodeSeenAgain, kDeadlineMs), kWaitSignalled);
+    ASSERT_EQ(WaitForSingleObject(&g_nodeSeenAgain, kDeadlineMs), kWaitSignalled) << "a full check cycle later";
+    SetMonitorPresenceCheck(nullptr);
+    EXPECT_EQ(g_misses, 2);
+    EXPECT_EQ(g_first.Values(), std::vector<bool>{true});
+    EXPECT_TRUE(DeviceIsConnected());
+    EXPECT_EQ(LockOwner(m_world.LockPath(0)), getpid());
 }
 
 TEST(ConnectionHooks, DeviceChangeCodeWakesTheConnectionThread) {
