@@ -271,16 +271,3 @@ TEST_F(Connection, ANodeAwayForLessThanFourChecksIsNoLoss) {
     EXPECT_TRUE(DeviceIsConnected());
     EXPECT_EQ(LockOwner(m_world.LockPath(0)), getpid());
 }
-
-TEST(ConnectionHooks, DeviceChangeCodeWakesTheConnectionThread) {
-    g_hReconnectEvent.ResetEvent();
-    WinEventCb(536, 0, 0);
-    EXPECT_EQ(WaitForSingleObject(&g_hReconnectEvent, 0), kWaitTimedOut);
-    WinEventCb(537, 0, 0);
-    EXPECT_EQ(WaitForSingleObject(&g_hReconnectEvent, 0), kWaitSignalled);
-    g_hConnectedEvent.ResetEvent();
-    ConnectedHandler(false);
-    EXPECT_EQ(WaitForSingleObject(&g_hConnectedEvent, 0), kWaitTimedOut);
-    ConnectedHandler(true);
-    EXPECT_EQ(WaitForSingleObject(&g_hConnectedEvent, 0), kWaitSignalled);
-}
