@@ -126,7 +126,8 @@ typedef enum CTSCSE_Noise {
 } CTSCSE_Noise;
 
 /* Connection. The listener runs on the connection thread: true once the
- * generator is connected and identified, false when it is lost. */
+ * generator is connected and identified, false when it is lost. Called from the
+ * listener, TAVOInit and TAVOConnect return false and TAVOFree does nothing. */
 TAVO_API bool TAVOInit(void (*callback)(bool connected));
 /* Connects to one port (-1 scans all) and waits at most timeout ms. */
 TAVO_API bool TAVOConnect(int port, unsigned int timeout);
@@ -160,7 +161,11 @@ TAVO_API bool TAVOLoadWaveformAutoCalibrationMode(void);
 TAVO_API bool TAVOGetWaveformSignal(int startSecond, int seconds,
                                     void (*callback)(double time, double* leads, bool last));
 
-/* Playback. */
+/* Playback. The output callback gets one lead frame (I, II, III, aVR, aVL, aVF,
+ * V1-V6 in mV) per sample, in real time, on a library thread that holds no lock;
+ * bLast marks a run's final element. The delay callback runs on the thread that
+ * reads the device. A negative start, or one at or past the end of a record, is
+ * refused. */
 TAVO_API void TAVOEnableLoop(bool enable);
 TAVO_API void TAVOEnableNoise(bool enable);
 TAVO_API bool TAVOIsOutputting(void);

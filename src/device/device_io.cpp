@@ -88,6 +88,24 @@ int DeviceReadData(unsigned char* buffer, int length) {
     return count;
 }
 
+int DeviceReadAvailable(unsigned char* buffer, int length, unsigned int waitMilliseconds) {
+    CDeviceUse device;
+    const int fd = device.Descriptor();
+    if (fd == -1) return -1;
+    if (buffer == nullptr || length <= 0) return 0;
+    short revents = 0;
+    const int ready = WaitReady(fd, POLLIN, DeadlineAfter(waitMilliseconds), revents);
+    if (ready == 0) return 0;
+    if (ready < 0 || (revents & POLLIN) == 0) return -1;
+    for (;;) {
+        const ssize_t got = read(fd, buffer, static_cast<size_t>(length));
+        if (got > 0) return static_cast<int>(got);
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
+        return -1;  // end of file or EIO: unplugged
+    }
+}
+
 int DeviceWriteData(const unsigned char* buffer, int length, int) {
     CDeviceUse device;
     const int fd = device.Descriptor();

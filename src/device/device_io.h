@@ -18,6 +18,11 @@ int DeviceSetTimeoutSetting(unsigned int readMilliseconds, unsigned int writeMil
 // that hangs up (end of file or EIO) ends the call with what was read so far.
 int DeviceReadData(unsigned char* buffer, int length);
 
+// Waits up to waitMilliseconds for the port to turn readable, then takes what is there (up
+// to length bytes) without waiting further. Returns the count; 0 when nothing came within
+// the wait; -1 when no port is open or it hung up, so a caller never polls a dead line.
+int DeviceReadAvailable(unsigned char* buffer, int length, unsigned int waitMilliseconds);
+
 // Writes length bytes in pieces of at most 64 within one write budget. Returns length
 // on success; 0 when no port is open or the budget ran out (even after a partial
 // write); the partial count when a write fails. flag has no effect.

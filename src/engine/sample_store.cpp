@@ -19,11 +19,11 @@ int g_iECGSignalNumber = 0;
 int64_t g_nSampleCount = 0;
 uint32_t g_nSampleRate = 0;
 int g_WaveformType = 0;
-double g_fVoltageRange = 5.0;
-int g_NoiseOn = 0;
+std::atomic<double> g_fVoltageRange{5.0};
+std::atomic<int> g_NoiseOn{0};
 int32_t g_NoiseData[kNoiseSamples] = {};
 uint64_t g_nNoiseCurrent = 0;
-int g_bPlayLoop = 0;
+std::atomic<int> g_bPlayLoop{0};
 constinit CSimpleCriticalSection g_CriticalSection;
 
 namespace {
@@ -95,8 +95,9 @@ bool ValidateECGData() {
 }
 
 double AdjustVoltage(double mV) {
-    if (mV > g_fVoltageRange) return g_fVoltageRange;
-    if (mV < -g_fVoltageRange) return -g_fVoltageRange;
+    const double range = g_fVoltageRange;  // one reading, though the range may change meanwhile
+    if (mV > range) return range;
+    if (mV < -range) return -range;
     return mV;
 }
 

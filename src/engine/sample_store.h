@@ -5,6 +5,7 @@
 // take it, inside the API lock and before the output-queue lock. The output threads read
 // the store without it; every writer stops them first.
 
+#include <atomic>
 #include <cstdint>
 
 #include "platform/critical_section.h"
@@ -18,13 +19,14 @@ extern int64_t g_nSampleCount;
 extern uint32_t g_nSampleRate;
 // Playback kind (WaveformType in tavo_ext.h).
 extern int g_WaveformType;
+// The switches below may change while a run plays; its threads read them unlocked.
 // Full scale in mV; samples are clipped to +-range.
-extern double g_fVoltageRange;
-extern int g_NoiseOn;
+extern std::atomic<double> g_fVoltageRange;
+extern std::atomic<int> g_NoiseOn;
 // The installed noise record in microvolts; added to fixed eight-channel records only.
 extern int32_t g_NoiseData[kNoiseSamples];
 extern uint64_t g_nNoiseCurrent;
-extern int g_bPlayLoop;
+extern std::atomic<int> g_bPlayLoop;
 extern CSimpleCriticalSection g_CriticalSection;
 
 // Releases every channel array and the pointer array; the channel count is kept.

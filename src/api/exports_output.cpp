@@ -1,0 +1,50 @@
+// Exports that start, watch and stop playback on the generator.
+
+#include "api/api_lock.h"
+#include "device/serial_port.h"
+#include "engine/output_stream.h"
+#include "tavo/tavo.h"
+
+namespace {
+// Under the API lock: a second stop that finds one under way returns at once.
+bool bStoppping = false;
+}  // namespace
+
+extern "C" TAVO_API bool TAVOIsOutputting(void) {
+    try {
+        CAutoCriticalSection lock(g_APICriticalSection);
+        return IsOutputting();
+    } catch (...) {
+        return false;
+    }
+}
+
+extern "C" TAVO_API bool TAVOOutputWaveform(int startSecond,
+                                            void (*outputCallback)(double fOutputTime, double fSignalTime,
+                                                                   double* fLeads, bool bLast),
+                                            void (*delayCallback)(int delay)) {
+    try {
+        CAutoCriticalSection lock(g_APICriticalSection);
+        if (!DeviceIsConnected()) return false;
+        return OutputWaveform(startSecond, outputCallback, delayCallback);
+    } catch (...) {
+        return false;
+    }
+}
+
+extern "C" TAVO_API void TAVOStopOutput(void) {
+    try {
+        {
+            CAutoCriticalSection lock(g_APICriticalSection);
+            if (bStoppping) return;
+            bStoppping = true;
+        }
+        {
+            CAutoCriticalSection lock(g_APICriticalSection);
+            StopOutput();
+        }
+        CAutoCriticalSection lock(g_APICriticalSection);
+        bStoppping = false;
+    } catch (...) {
+    }
+}
