@@ -33,8 +33,17 @@ namespace {
 
 std::atomic<int64_t> g_frames{0};
 std::atomic<int> g_delayReports{0};
+std::atomic<int64_t> g_startedNs{0};
+// How far delivery trails the signal: wall time since the start less the frame's output time.
+std::atomic<int64_t> g_lagNs{0};
+std::atomic<int64_t> g_maxLagNs{0};
 
-void CountFrame(double, double, double*, bool) { g_frames.fetch_add(1, std::memory_order_relaxed); }
+void CountFrame(double outputTime, double, double*, bool) {
+    g_frames.fetch_add(1, std::memory_order_relaxed);
+    const int64_t lag = MonotonicNanoseconds() - g_startedNs - static_cast<int64_t>(outputTime * 1e9);
+    g_lagNs = lag;
+    if (lag > g_maxLagNs) g_maxLagNs = lag;
+}
 void CountDelay(int) { g_delayReports++; }
 
 double CpuSeconds() {
@@ -152,7 +161,8 @@ int main(int argc, char** argv) {
                 g_nSampleRate);
     TAVOEnableLoop(true);
 
-    const double started = Seconds();
+    g_startedNs = MonotonicNanoseconds();
+    const double started = g_startedNs / 1e9;
     const double cpuAtStart = CpuSeconds();
     if (!TAVOOutputWaveform(0, CountFrame, CountDelay)) {
         std::fprintf(stderr, "output refused\n");
@@ -162,9 +172,11 @@ int main(int argc, char** argv) {
     SleepUntil(started + 5);
     const double windowStart = Seconds();
     const int64_t framesAtWindowStart = g_frames;
+    const double lagAtWindowStart = g_lagNs / 1e6;
     SleepUntil(windowStart + 60);
     const double windowSeconds = Seconds() - windowStart;
     const int64_t windowFrames = g_frames - framesAtWindowStart;
+    const double lagAtWindowEnd = g_lagNs / 1e6;
     SleepUntil(started + seconds);
     const double playedSeconds = Seconds() - started;
     const double cpu = CpuSeconds() - cpuAtStart;
@@ -184,6 +196,8 @@ int main(int argc, char** argv) {
     std::printf("lead frames in %.3f s: %lld (%.2f per second, %.4f%% off the rate)\n", windowSeconds,
                 static_cast<long long>(windowFrames), windowFrames / windowSeconds,
                 100.0 * (windowFrames / windowSeconds - g_nSampleRate) / g_nSampleRate);
+    std::printf("delivery lag at the window's start %.1f ms, at its end %.1f ms, worst over the run %.1f ms\n",
+                lagAtWindowStart, lagAtWindowEnd, g_maxLagNs / 1e6);
     std::printf("lead frames in total: %lld\n", static_cast<long long>(g_frames.load()));
     std::printf("delay reports: %d\n", g_delayReports.load());
     if (!isFreedPlaying) std::printf("TAVOStopOutput took %.3f s\n", stopTook);

@@ -4,7 +4,6 @@
 
 #include "engine/output_threads.h"
 
-#include <algorithm>
 #include <cstring>
 #include <vector>
 
@@ -54,7 +53,6 @@ public:
           m_loopPosition(g_nLeadLoopPosition) {}
 
     uint32_t Rate() const { return m_rate; }
-    int64_t Produced() const { return m_produced; }
 
     // Produces frames until due have been made. False once a record without looping ended
     // (its final element queued).
