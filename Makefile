@@ -1,8 +1,9 @@
 # Entry points for a fresh Debian machine: each target installs the Debian
 # packages it needs (when missing), configures and builds.
 PRESET ?= default
+SECONDS ?= 10
 
-.PHONY: deps build test
+.PHONY: deps build test demo
 
 deps:
 	@bash .ci/install-deps
@@ -13,3 +14,6 @@ build: deps
 
 test: build
 	ctest --preset $(PRESET)
+
+demo: build
+	./build/$(PRESET)/cli/tavo demo --seconds $(SECONDS)
