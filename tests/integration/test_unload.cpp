@@ -7,6 +7,7 @@
 
 #include <chrono>
 #include <thread>
+#include <vector>
 
 #include "device_world.h"
 
@@ -36,8 +37,15 @@ TEST(Unload, ConnectedAndPlayingLibraryShutsDownAtUnload) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        execl(TAVO_UNLOAD_PROBE, TAVO_UNLOAD_PROBE, TAVO_LIBRARY, deviceDir.c_str(), lockDir.c_str(),
-              calibrationDir.c_str(), static_cast<char*>(nullptr));
+        std::vector<const char*> command;
+        for (const char* word : {TAVO_PROBE_EMULATOR}) {
+            if (word[0] != '\0') command.push_back(word);
+        }
+        for (const char* word : {TAVO_UNLOAD_PROBE, TAVO_LIBRARY, deviceDir.c_str(), lockDir.c_str(), calibrationDir.c_str()}) {
+            command.push_back(word);
+        }
+        command.push_back(nullptr);
+        execvp(command[0], const_cast<char* const*>(command.data()));
         _exit(127);
     }
     int status = 0;
