@@ -17,7 +17,7 @@ constexpr double kMmPerSecond = 25.0;  // 1 mm = 0.04 s
 constexpr double kMmPerMv = 10.0;      // 1 mm = 0.1 mV
 constexpr double kRowHeightMm = 30.0;
 constexpr double kLabelMarginMm = 12.0;
-constexpr double kTitleHeightMm = 10.0;
+constexpr double kTitleHeightMm = 14.0;  // a title line and a legend line
 // Beyond this many points per millimetre a trace is thinned to min/max pairs: the eye
 // cannot tell, and a long plot stays small.
 constexpr double kMaxPointsPerMm = 10.0;
@@ -100,7 +100,8 @@ void AppendTrace(std::ostringstream& svg, const LeadTraces& trace, int lead, dou
 }  // namespace
 
 std::string RenderTwelveLeadSvg(const std::vector<LeadTraces>& traces, const std::string& title) {
-    const double widthMm = std::max(5.0, std::ceil(DurationSeconds(traces) * kMmPerSecond / 5.0) * 5.0);
+    // At least 100 mm, so the title and legend fit above a short plot.
+    const double widthMm = std::max(100.0, std::ceil(DurationSeconds(traces) * kMmPerSecond / 5.0) * 5.0);
     const double gridHeightMm = kRowHeightMm * kLeadCount;
     const double totalWidth = kLabelMarginMm + widthMm + 2;
     const double totalHeight = kTitleHeightMm + gridHeightMm + 2;
@@ -110,9 +111,10 @@ std::string RenderTwelveLeadSvg(const std::vector<LeadTraces>& traces, const std
         << "mm\" viewBox=\"0 0 " << totalWidth << ' ' << totalHeight << "\">\n"
         << "<rect width=\"100%\" height=\"100%\" fill=\"white\"/>\n"
         << "<text x=\"" << kLabelMarginMm << "\" y=\"6\" font-family=\"sans-serif\" font-size=\"4\">" << Escape(title)
-        << "  (25 mm/s, 10 mm/mV)";
+        << "  (25 mm/s, 10 mm/mV)</text>\n"
+        << "<text x=\"" << kLabelMarginMm << "\" y=\"11.5\" font-family=\"sans-serif\" font-size=\"3.5\">";
     for (const LeadTraces& trace : traces) {
-        svg << "  <tspan fill=\"" << Escape(trace.colour) << "\">" << Escape(trace.label) << "</tspan>";
+        svg << "<tspan fill=\"" << Escape(trace.colour) << "\">" << Escape(trace.label) << "   </tspan>";
     }
     svg << "</text>\n";
     AppendGrid(svg, widthMm, gridHeightMm, kTitleHeightMm);

@@ -125,12 +125,12 @@ TEST(SvgPlot, IsWellFormedAndScaledToEcgPaper) {
     const std::string svg = RenderTwelveLeadSvg({trace}, "title");
     EXPECT_GT(CountBalancedElements(svg), 12);
     EXPECT_EQ(svg.find("<test>"), std::string::npos) << "text must be escaped";
-    // 1 s at 25 mm/s: 25 mm of paper plus the 12 mm label margin and 2 mm border.
-    EXPECT_NE(svg.find("width=\"39mm\""), std::string::npos);
+    // 1 s at 25 mm/s is 25 mm of paper, widened to the 100 mm minimum, plus the 12 mm label margin and 2 mm border.
+    EXPECT_NE(svg.find("width=\"114mm\""), std::string::npos);
     size_t polylines = 0;
     for (size_t at = svg.find("<polyline"); at != std::string::npos; at = svg.find("<polyline", at + 1)) ++polylines;
     EXPECT_EQ(polylines, 12u);
-    // Lead I's row: title 10 mm, baseline at 10 + 15 mm; 1 mV is 10 mm up; 0.4 s is 10 mm right.
-    EXPECT_NE(svg.find("22.00,15.00"), std::string::npos);
-    EXPECT_NE(svg.find("21.90,25.00"), std::string::npos);
+    // Lead I's row: title 14 mm, baseline at 14 + 15 mm; 1 mV is 10 mm up; 0.4 s is 10 mm right.
+    EXPECT_NE(svg.find("22.00,19.00"), std::string::npos);
+    EXPECT_NE(svg.find("21.90,29.00"), std::string::npos);
 }
