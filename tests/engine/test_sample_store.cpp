@@ -185,10 +185,3 @@ TEST(GetWaveformSignal, PeriodicWavesIgnoreTheTwoSampleScratchStore) {
     EXPECT_DOUBLE_EQ(g_preview.back().time, 5.0);
     for (int ch = 0; ch < 8; ++ch) EXPECT_EQ(g_pECGData[ch][0] + g_pECGData[ch][1], 0.0) << "no scratch slot written";
 }
-
-TEST(GetWaveformSignal, RefusesAnUnplayableStoreOrNoCallback) {
-    EXPECT_FALSE(GetWaveformSignal(0, 1, Record));
-    MakeStore(WaveformFixedChannels, 500, 500, 8);
-    EXPECT_FALSE(GetWaveformSignal(0, 1, nullptr));
-    EXPECT_TRUE(g_preview.empty());
-}
