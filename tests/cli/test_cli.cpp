@@ -37,23 +37,23 @@ int CountBalancedElements(const std::string& xml) {
 
 }  // namespace
 
-TEST(WaveformSpec, ReadsShapeAndUnitsInAnyOrderAndRefusesWhatItCannotPlay) {
+TEST(WaveformText, ReadsShapeAndUnitsInAnyOrderAndRefusesWhatItCannotPlay) {
     struct Case { const char* text; const char* shape; double hz, mV; int widthMs; };
     for (const Case& c : {Case{"sine:1Hz:2mV", "sine", 1, 2, 0}, Case{"RECT:2mV:100ms:0.5hz", "rect", 0.5, 2, 100},
                           Case{"fixed:500uV", "fixed", 0, 0.5, 0}, Case{"autocal", "autocal", 0, 0, 0}}) {
-        WaveformSpec spec;
+        WaveformSpec wave;
         std::string error;
-        ASSERT_TRUE(ParseWaveformSpec(c.text, spec, error)) << error;
-        EXPECT_EQ(std::tuple(spec.shape, spec.frequencyHz, spec.amplitudeMv, spec.pulseWidthMs),
+        ASSERT_TRUE(ParseWaveformSpec(c.text, wave, error)) << error;
+        EXPECT_EQ(std::tuple(wave.shape, wave.frequencyHz, wave.amplitudeMv, wave.pulseWidthMs),
                   std::tuple(c.shape, c.hz, c.mV, c.widthMs)) << c.text;
     }
-    WaveformSpec spec{"untouched"};
+    WaveformSpec wave{"untouched"};
     std::string error;
     for (const char* text : {"saw:1Hz:1mV", "sine:1Hz", "sine:2mV", "sine:1:2mV", "rect:1Hz:2mV", "sine:1Hz:2V", ""}) {
-        EXPECT_FALSE(ParseWaveformSpec(text, spec, error)) << text;
+        EXPECT_FALSE(ParseWaveformSpec(text, wave, error)) << text;
         EXPECT_FALSE(error.empty()) << text;
     }
-    EXPECT_EQ(spec.shape, "untouched") << "a refused text leaves the spec as it was";
+    EXPECT_EQ(wave.shape, "untouched") << "a refused text leaves the result as it was";
 }
 
 TEST(SourceDetection, ByExtensionThenByContentAndFilesBeforeWaveformTexts) {
@@ -71,13 +71,13 @@ TEST(SourceDetection, ByExtensionThenByContentAndFilesBeforeWaveformTexts) {
     ASSERT_NE(mkdtemp(dir.data()), nullptr);
     const std::string path = dir + "/sine:1Hz:2mV";
     std::ofstream(path) << "1000\n2\nstart\n";
-    SourceSpec spec;
+    SourceSpec source;
     std::string error;
-    ASSERT_TRUE(ParseSource(path, spec, error)) << error;
-    EXPECT_EQ(spec.kind, SourceKind::KestraneFile);
-    ASSERT_TRUE(ParseSource("square:2Hz:1mV", spec, error)) << error;
-    EXPECT_EQ(spec.kind, SourceKind::Waveform);
-    EXPECT_FALSE(ParseSource(dir + "/missing.hea", spec, error));
+    ASSERT_TRUE(ParseSource(path, source, error)) << error;
+    EXPECT_EQ(source.kind, SourceKind::KestraneFile);
+    ASSERT_TRUE(ParseSource("square:2Hz:1mV", source, error)) << error;
+    EXPECT_EQ(source.kind, SourceKind::Waveform);
+    EXPECT_FALSE(ParseSource(dir + "/missing.hea", source, error));
     std::filesystem::remove_all(dir);
 }
 
