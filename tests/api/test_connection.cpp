@@ -7,8 +7,8 @@
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
-#include <string>
 #include <mutex>
+#include <string>
 #include <vector>
 
 #include "api/connection_manager.h"
@@ -25,65 +25,57 @@ namespace {
 
 constexpr unsigned int kDeadlineMs = 20000;
 
-// What a listener was told, in order.
-class CListenerLog {
-public:
-    void Add(bool connected) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_values.push_back(connected);
-        m_changed.notify_all();
-    }
-    // Waits until count values have arrived.
-    bool WaitFor(size_t count) {
-        std::unique_lock<std::mutex> lock(m_mutex);
-        return m_changed.wait_for(lock, std::chrono::milliseconds(kDeadlineMs), [&] { return m_values.size() >= count; });
-    }
-    std::vector<bool> Values() {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        return m_values;
-    }
+// What each listener was told, in order.
+std::mutex g_mutex;
+std::condition_variable g_changed;
+std::vector<bool> g_first, g_second;
+void Tell(std::vector<bool>& log, bool connected) {
+    std::lock_guard<std::mutex> lock(g_mutex);
+    log.push_back(connected);
+    g_changed.notify_all();
+}
+void FirstListener(bool connected) { Tell(g_first, connected); }
+void SecondListener(bool connected) { Tell(g_second, connected); }
+// The log once it holds count values, or as it is at the deadline.
+std::vector<bool> Told(const std::vector<bool>& log, size_t count) {
+    std::unique_lock<std::mutex> lock(g_mutex);
+    g_changed.wait_for(lock, std::chrono::milliseconds(kDeadlineMs), [&] { return log.size() >= count; });
+    return log;
+}
 
-private:
-    std::mutex m_mutex;
-    std::condition_variable m_changed;
-    std::vector<bool> m_values;
-};
-
-CListenerLog g_first;
-CListenerLog g_second;
-void FirstListener(bool connected) { g_first.Add(connected); }
-void SecondListener(bool connected) { g_second.Add(connected); }
+bool HasCommand(VirtualGenerator* generator, uint8_t first) {
+    return generator->WaitUntil([first](const VirtualGeneratorStatistics& stats) {
+        for (const auto& command : stats.commands) {
+            if (!command.empty() && command[0] == first) return true;
+        }
+        return false;
+    }, kDeadlineMs);
+}
+bool WaitPackets(VirtualGenerator* generator, uint64_t count) {
+    return generator->WaitUntil([count](const VirtualGeneratorStatistics& s) { return s.packets >= count; }, kDeadlineMs);
+}
 
 class Connection : public ::testing::Test {
 protected:
     void TearDown() override { TAVOFree(); }
-
-    // Waits until the generator has seen a command starting with first.
-    bool HasCommand(VirtualGenerator* generator, uint8_t first) {
-        return generator->WaitUntil(
-            [first](const VirtualGeneratorStatistics& stats) {
-                for (const auto& command : stats.commands) {
-                    if (!command.empty() && command[0] == first) return true;
-                }
-                return false;
-            },
-            kDeadlineMs);
+    // A generator on port; paced ones play in real time, so that a run lasts until stopped.
+    VirtualGenerator* Add(int port, bool isPaced = false, int delayEvery = 0) {
+        VirtualGeneratorOptions options = m_world.Options(port);
+        options.isPaced = isPaced;
+        options.delayReportEvery = delayEvery;
+        options.delayBytes = {0, 7};
+        return m_world.Add(options);
     }
+    // Accepted only while no connection thread runs.
+    int SetPaths() { return TAVOSetPlatformPaths(m_world.DeviceDir().c_str(), nullptr, nullptr); }
 
     CDeviceWorld m_world;
 };
 
-// The generator plays in real time so that a run lasts until it is stopped.
-VirtualGeneratorOptions Paced(const CDeviceWorld& world, int port) {
-    VirtualGeneratorOptions options = world.Options(port);
-    options.isPaced = true;
-    return options;
-}
-
 }  // namespace
 
 TEST_F(Connection, ConnectFindsIdentifiesAndFreeReleases) {
-    VirtualGenerator* generator = m_world.Add(m_world.Options(2));
+    VirtualGenerator* generator = Add(2);
     ASSERT_NE(generator, nullptr);
     WriteTextFile(m_world.CalibrationDir() + "/TAVO_DAC03-170025.txt", "2048,2048\n");
     g_nDACBit = 1;  // must come from the device's block, read before the connect returns
@@ -93,93 +85,73 @@ TEST_F(Connection, ConnectFindsIdentifiesAndFreeReleases) {
     EXPECT_EQ(IsDACFileLoaded(), 1) << "the calibration file is loaded before the connect returns";
     EXPECT_EQ(LockOwner(m_world.LockPath(2)), getpid());
     EXPECT_EQ(TAVOSetPlatformPaths("/elsewhere", nullptr, nullptr), 0) << "refused while connected";
-
     TAVOFree();
     EXPECT_TRUE(HasCommand(generator, 'C')) << "the device is told the host lets go";
     EXPECT_FALSE(DeviceIsConnected());
     EXPECT_FALSE(FileExists(m_world.LockPath(2)));
-    EXPECT_EQ(TAVOSetPlatformPaths(m_world.DeviceDir().c_str(), nullptr, nullptr), 1);
+    EXPECT_EQ(SetPaths(), 1);
 }
 
-TEST_F(Connection, ConnectWithoutAGeneratorTimesOutAndLeavesNothingRunning) {
+// A failed connect, or one while connected (no new connection comes), ends the manager.
+TEST_F(Connection, FailedConnectsLeaveNothingRunning) {
     EXPECT_FALSE(TAVOConnect(-1, 300));
-    EXPECT_EQ(TAVOSetPlatformPaths(m_world.DeviceDir().c_str(), nullptr, nullptr), 1) << "no connection thread";
+    EXPECT_EQ(SetPaths(), 1) << "no connection thread";
     EXPECT_FALSE(TAVOConnect(3, 200)) << "a given port is tried alone";
-    EXPECT_FALSE(DeviceIsConnected());
-}
-
-// Already connected: no new connection is made, so the wait runs out and the manager ends.
-TEST_F(Connection, ConnectWhileConnectedShutsTheManagerDown) {
-    ASSERT_NE(m_world.Add(m_world.Options(0)), nullptr);
+    ASSERT_NE(Add(0), nullptr);
     ASSERT_TRUE(TAVOConnect(0, kDeadlineMs));
     EXPECT_FALSE(TAVOConnect(0, 300));
     EXPECT_FALSE(DeviceIsConnected());
-    EXPECT_EQ(TAVOSetPlatformPaths(m_world.DeviceDir().c_str(), nullptr, nullptr), 1);
+    EXPECT_EQ(SetPaths(), 1);
 }
 
-TEST_F(Connection, SecondInitReplacesTheListenerAndFreeTellsNobody) {
-    ASSERT_TRUE(TAVOInit(FirstListener));
-    ASSERT_TRUE(TAVOInit(SecondListener));
-    ASSERT_NE(m_world.Add(m_world.Options(5)), nullptr);
-    ASSERT_TRUE(g_second.WaitFor(1));
-    TAVOFree();
-    EXPECT_EQ(g_second.Values(), std::vector<bool>{true});
-    EXPECT_TRUE(g_first.Values().empty());
-}
-
-TEST_F(Connection, FreeWithoutInitDoesNothing) {
+TEST_F(Connection, FreeWithoutInitDoesNothingAndASecondInitReplacesTheListener) {
     TAVOFree();
     TAVOFree();
-    EXPECT_EQ(TAVOSetPlatformPaths(m_world.DeviceDir().c_str(), nullptr, nullptr), 1);
-    EXPECT_FALSE(TAVOIsOutputting());
-}
-
-TEST_F(Connection, OutputNeedsAConnectedDevice) {
+    EXPECT_EQ(SetPaths(), 1);
     ASSERT_TRUE(TAVOLoadWaveform(WAVEFORM_SINE, 5.0, 1.0));
-    EXPECT_FALSE(TAVOOutputWaveform(0, nullptr, nullptr));
+    EXPECT_FALSE(TAVOOutputWaveform(0, nullptr, nullptr)) << "no device";
     EXPECT_FALSE(TAVOIsOutputting());
     EXPECT_EQ(g_hPlayThread, 0u);
+    ASSERT_TRUE(TAVOInit(FirstListener));
+    ASSERT_TRUE(TAVOInit(SecondListener));
+    ASSERT_NE(Add(5), nullptr);
+    ASSERT_EQ(Told(g_second, 1).size(), 1u);
+    TAVOFree();
+    EXPECT_EQ(Told(g_second, 1), std::vector<bool>{true}) << "free tells nobody";
+    EXPECT_TRUE(Told(g_first, 0).empty());
 }
 
 TEST_F(Connection, UnplugDuringPlaybackStopsItAndReplugReconnects) {
-    VirtualGenerator* generator = m_world.Add(Paced(m_world, 0));
+    VirtualGenerator* generator = Add(0, true);
     ASSERT_NE(generator, nullptr);
     ASSERT_TRUE(TAVOInit(FirstListener));
-    ASSERT_TRUE(g_first.WaitFor(1));
+    ASSERT_EQ(Told(g_first, 1).size(), 1u);
     ASSERT_TRUE(TAVOLoadWaveform(WAVEFORM_SQUARE, 2.0, 2.0));
     ASSERT_TRUE(TAVOOutputWaveform(0, nullptr, nullptr));
     EXPECT_TRUE(TAVOIsOutputting());
-    ASSERT_TRUE(generator->WaitUntil([](const VirtualGeneratorStatistics& s) { return s.packets >= 2; }, kDeadlineMs));
-
+    ASSERT_TRUE(WaitPackets(generator, 2));
     generator->Unplug();
-    ASSERT_TRUE(g_first.WaitFor(2));
-    EXPECT_EQ(g_first.Values(), (std::vector<bool>{true, false}));
+    EXPECT_EQ(Told(g_first, 2), (std::vector<bool>{true, false}));
     EXPECT_FALSE(TAVOIsOutputting());
-    EXPECT_EQ(g_hPlayThread, 0u);
-    EXPECT_EQ(g_hReceiveThread, 0u);
-    EXPECT_EQ(g_hOutputThread, 0u);
+    EXPECT_EQ(g_hPlayThread + g_hReceiveThread + g_hOutputThread, 0u);
     EXPECT_FALSE(DeviceIsConnected());
     EXPECT_FALSE(FileExists(m_world.LockPath(0)));
-
     ASSERT_TRUE(generator->Replug());
-    ASSERT_TRUE(g_first.WaitFor(3));
-    EXPECT_EQ(g_first.Values(), (std::vector<bool>{true, false, true}));
+    ASSERT_EQ(Told(g_first, 3), (std::vector<bool>{true, false, true}));
     ASSERT_TRUE(TAVOOutputWaveform(0, nullptr, nullptr)) << "playable again on the new connection";
-    const uint64_t before = generator->Statistics().packets;
-    ASSERT_TRUE(generator->WaitUntil([before](const VirtualGeneratorStatistics& s) { return s.packets >= before + 2; },
-                                     kDeadlineMs));
+    ASSERT_TRUE(WaitPackets(generator, generator->Statistics().packets + 2));
     TAVOStopOutput();
     EXPECT_FALSE(TAVOIsOutputting());
 }
 
 TEST_F(Connection, StopDuringPlayAndTwiceInARow) {
-    VirtualGenerator* generator = m_world.Add(Paced(m_world, 0));
+    VirtualGenerator* generator = Add(0, true);
     ASSERT_NE(generator, nullptr);
     ASSERT_TRUE(TAVOConnect(0, kDeadlineMs));
     TAVOStopOutput();  // nothing plays yet
     ASSERT_TRUE(TAVOLoadWaveform(WAVEFORM_TRIANGLE, 1.0, 1.0));
     ASSERT_TRUE(TAVOOutputWaveform(0, nullptr, nullptr));
-    ASSERT_TRUE(generator->WaitUntil([](const VirtualGeneratorStatistics& s) { return s.packets >= 1; }, kDeadlineMs));
+    ASSERT_TRUE(WaitPackets(generator, 1));
     TAVOStopOutput();
     EXPECT_FALSE(TAVOIsOutputting());
     EXPECT_TRUE(HasCommand(generator, 'S'));
@@ -201,11 +173,7 @@ void StopFromDelayCallback(int) {
 // The delay callback runs on the reply reader, which cannot join itself: the stop leaves
 // that one thread for the next stop to join.
 TEST_F(Connection, DelayCallbackMayStopTheRun) {
-    VirtualGeneratorOptions options = m_world.Options(0);
-    options.delayReportEvery = 2;
-    options.delayBytes = {0, 7};
-    VirtualGenerator* generator = m_world.Add(options);
-    ASSERT_NE(generator, nullptr);
+    ASSERT_NE(Add(0, false, 2), nullptr);
     ASSERT_TRUE(TAVOConnect(0, kDeadlineMs));
     ASSERT_TRUE(TAVOLoadWaveform(WAVEFORM_SINE, 1.0, 1.0));
     ASSERT_TRUE(TAVOOutputWaveform(0, nullptr, StopFromDelayCallback));
@@ -231,19 +199,18 @@ void ListenerCallingExports(bool connected) {
 }  // namespace
 
 TEST_F(Connection, ListenerMayCallExportsWhileFreeRuns) {
-    ASSERT_NE(m_world.Add(m_world.Options(0)), nullptr);
+    ASSERT_NE(Add(0), nullptr);
     ASSERT_TRUE(TAVOInit(ListenerCallingExports));
     ASSERT_EQ(WaitForSingleObject(&g_listenerEntered, kDeadlineMs), kWaitSignalled);
-    EXPECT_EQ(TAVOSetPlatformPaths(m_world.DeviceDir().c_str(), nullptr, nullptr), 0) << "still connected";
+    EXPECT_EQ(SetPaths(), 0) << "still connected";
     g_freeStarted.SetEvent();
     TAVOFree();
     EXPECT_EQ(g_listenerCalls, 1);
-    EXPECT_EQ(TAVOSetPlatformPaths(m_world.DeviceDir().c_str(), nullptr, nullptr), 1);
+    EXPECT_EQ(SetPaths(), 1);
 }
 
 namespace {
-std::string g_nodePath;
-std::string g_hiddenPath;
+std::string g_nodePath, g_hiddenPath;
 std::atomic<int> g_misses{0};
 CAutoResetEvent g_nodeSeenAgain{false};
 // The real presence check; the node comes back after its second miss, within the four checks.
@@ -256,9 +223,9 @@ bool BlinkingPresence() {
 }  // namespace
 
 TEST_F(Connection, ANodeAwayForLessThanFourChecksIsNoLoss) {
-    ASSERT_NE(m_world.Add(m_world.Options(0)), nullptr);
+    ASSERT_NE(Add(0), nullptr);
     ASSERT_TRUE(TAVOInit(FirstListener));
-    ASSERT_TRUE(g_first.WaitFor(1));
+    ASSERT_EQ(Told(g_first, 1).size(), 1u);
     g_nodePath = m_world.NodePath(0);
     g_hiddenPath = m_world.Scratch("hidden");
     SetMonitorPresenceCheck(BlinkingPresence);
@@ -267,7 +234,7 @@ TEST_F(Connection, ANodeAwayForLessThanFourChecksIsNoLoss) {
     ASSERT_EQ(WaitForSingleObject(&g_nodeSeenAgain, kDeadlineMs), kWaitSignalled) << "a full check cycle later";
     SetMonitorPresenceCheck(nullptr);
     EXPECT_EQ(g_misses, 2);
-    EXPECT_EQ(g_first.Values(), std::vector<bool>{true});
+    EXPECT_EQ(Told(g_first, 1), std::vector<bool>{true});
     EXPECT_TRUE(DeviceIsConnected());
     EXPECT_EQ(LockOwner(m_world.LockPath(0)), getpid());
 }

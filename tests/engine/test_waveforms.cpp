@@ -4,12 +4,14 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <cmath>
+#include <functional>
+#include <tuple>
 #include <vector>
 
 #include "engine/output_stream.h"
-#include "engine/raw_data.h"
-#include "engine/sample_store.h"
+#include "store_setup.h"
 #include "tavo/tavo_ext.h"
 
 namespace {
@@ -19,108 +21,54 @@ struct Corner {
     double mV;
 };
 
-void ExpectCorners(const char* what, std::initializer_list<Corner> corners, int channel = 0) {
-    for (const Corner& c : corners) {
-        EXPECT_NEAR(CalculatePeriodicalVoltage(c.position, channel), c.mV, 1e-9) << what << " at " << c.position;
-    }
-}
-
-// Every output code of the current kind is a real code at each of these positions.
-void ExpectDefinedCodes(std::initializer_list<uint64_t> positions) {
-    for (uint64_t position : positions) {
-        g_nSampleCurrent = position;
-        int frame[8];
-        PrepareRawData(frame);
-        for (int code : frame) {
-            EXPECT_GE(code, 48);
-            EXPECT_LE(code, 4048);
-        }
-    }
-}
-
 }  // namespace
 
-TEST(Waveforms, PeriodicLoadsSetUpAScratchStoreAtOneThousandHertz) {
-    struct Case {
-        WAVEFORM_TYPE type;
-        int kind;
-    };
-    for (const Case& c : {Case{WAVEFORM_SINE, WaveformSine}, Case{WAVEFORM_TRIANGLE, WaveformTriangle},
-                          Case{WAVEFORM_SQUARE, WaveformSquare}}) {
-        ASSERT_TRUE(LoadWaveform(c.type, 2.5, 3.0));
-        EXPECT_EQ(g_WaveformType, c.kind);
-    }
-    EXPECT_EQ(g_nSampleRate, 1000u);
-    EXPECT_EQ(g_nSampleCount, 2);
-    EXPECT_TRUE(ValidateECGData());
-    ASSERT_TRUE(LoadWaveformRectanglePulse(100, 1.0, 2.0));
-    EXPECT_EQ(g_WaveformType, WaveformRectanglePulse);
-    ASSERT_TRUE(LoadWaveformTrianglePulse(40, 1.0, 2.0));
-    EXPECT_EQ(g_WaveformType, WaveformTrianglePulse);
-}
-
+// Zero, negative and NaN frequencies are a period that never ends; a zero width pulse rests.
 TEST(Waveforms, EveryShapeAtItsCorners) {
-    ASSERT_TRUE(LoadWaveform(WAVEFORM_SINE, 1.0, 2.0));
-    ExpectCorners("sine", {{0, 0}, {250, 1}, {500, 0}, {501, -0.006283143965558951}, {750, -1}, {1250, 1}});
-    ASSERT_TRUE(LoadWaveform(WAVEFORM_TRIANGLE, 1.0, 2.0));
-    ExpectCorners("triangle", {{0, 0}, {125, 0.5}, {250, 1}, {500, 0}, {501, -0.004}, {750, -1}, {875, -0.5}});
-    ASSERT_TRUE(LoadWaveform(WAVEFORM_SQUARE, 1.0, 2.0));
-    ExpectCorners("square", {{0, 1}, {250, 1}, {500, 1}, {501, -1}, {750, -1}, {999, -1}, {1000, 1}});
-    ASSERT_TRUE(LoadWaveformRectanglePulse(100, 1.0, 2.0));
-    ExpectCorners("rectangle pulse", {{0, 1}, {100, 1}, {101, -1}, {250, -1}, {500, -1}, {501, -1}, {750, -1},
-                                      {1000, 1}});
-    ASSERT_TRUE(LoadWaveformTrianglePulse(100, 1.0, 2.0));
-    ExpectCorners("triangle pulse", {{0, -1}, {25, 0}, {50, 1}, {75, 0}, {100, -1}, {250, -1}, {500, -1},
-                                     {501, -1}, {750, -1}, {1050, 1}});
-}
-
-TEST(Waveforms, PulseWiderThanThePeriodLeavesNoRest) {
-    ASSERT_TRUE(LoadWaveformRectanglePulse(1500, 1.0, 2.0));
-    ExpectCorners("rectangle pulse", {{0, 1}, {600, 1}, {999, 1}});
-}
-
-TEST(Waveforms, ZeroWidthTrianglePulseRests) {
-    ASSERT_TRUE(LoadWaveformTrianglePulse(0, 1.0, 2.0));
-    ExpectCorners("triangle pulse", {{0, -1}, {1, -1}, {500, -1}, {1000, -1}});
-    ExpectDefinedCodes({0, 1000, 2000});
-    ASSERT_TRUE(LoadWaveformTrianglePulse(-5, 1.0, 2.0));
-    ExpectCorners("triangle pulse", {{0, -1}, {1000, -1}});
-    ASSERT_TRUE(LoadWaveformRectanglePulse(0, 1.0, 2.0));
-    ExpectCorners("rectangle pulse", {{0, 1}, {1, -1}, {1000, 1}});
-}
-
-TEST(Waveforms, ZeroFrequencyIsAPeriodThatNeverEnds) {
-    ASSERT_TRUE(LoadWaveform(WAVEFORM_SINE, 0.0, 2.0));
-    ExpectCorners("sine", {{0, 0}, {250, 0}, {123456789, 0}});
-    ExpectDefinedCodes({0, 250, 123456789});
-    ASSERT_TRUE(LoadWaveform(WAVEFORM_TRIANGLE, 0.0, 2.0));
-    ExpectCorners("triangle", {{0, 0}, {750, 0}});
-    ExpectDefinedCodes({0, 750});
-    ASSERT_TRUE(LoadWaveform(WAVEFORM_SQUARE, 0.0, 2.0));
-    ExpectCorners("square", {{0, 1}, {501, 1}, {10000000, 1}});
-    ASSERT_TRUE(LoadWaveformRectanglePulse(100, 0.0, 2.0));
-    ExpectCorners("rectangle pulse", {{0, 1}, {100, 1}, {101, -1}, {1000, -1}, {1100, -1}});
-    ASSERT_TRUE(LoadWaveformTrianglePulse(100, 0.0, 2.0));
-    ExpectCorners("triangle pulse", {{0, -1}, {50, 1}, {100, -1}, {1050, -1}});
-    ExpectDefinedCodes({0, 50, 1050});
-    ASSERT_TRUE(LoadWaveform(WAVEFORM_SQUARE, -3.0, 2.0));  // only internal callers can pass this
-    ExpectCorners("square", {{0, 1}, {700, 1}});
-    ASSERT_TRUE(LoadWaveform(WAVEFORM_SINE, std::nan(""), 2.0));
-    ExpectCorners("sine", {{250, 0}});
+    using Load = std::function<bool()>;
+    auto wave = [](WAVEFORM_TYPE type, double hz) -> Load { return [=] { return LoadWaveform(type, hz, 2.0); }; };
+    auto rect = [](int width, double hz) -> Load { return [=] { return LoadWaveformRectanglePulse(width, hz, 2.0); }; };
+    auto tri = [](int width, double hz) -> Load { return [=] { return LoadWaveformTrianglePulse(width, hz, 2.0); }; };
+    struct Case { Load load; int kind; std::vector<Corner> corners; };
+    const std::vector<Case> cases = {
+        {wave(WAVEFORM_SINE, 1), WaveformSine, {{0, 0}, {250, 1}, {500, 0}, {501, -0.006283143965558951}, {1750, -1}}},
+        {wave(WAVEFORM_TRIANGLE, 1), WaveformTriangle, {{0, 0}, {125, 0.5}, {250, 1}, {501, -0.004}, {750, -1}}},
+        {wave(WAVEFORM_SQUARE, 1), WaveformSquare, {{0, 1}, {500, 1}, {501, -1}, {999, -1}, {1000, 1}}},
+        {rect(100, 1), WaveformRectanglePulse, {{0, 1}, {100, 1}, {101, -1}, {501, -1}, {1000, 1}}},
+        {tri(100, 1), WaveformTrianglePulse, {{0, -1}, {25, 0}, {50, 1}, {75, 0}, {100, -1}, {501, -1}, {1050, 1}}},
+        {rect(1500, 1), WaveformRectanglePulse, {{0, 1}, {600, 1}, {999, 1}}},
+        {rect(0, 1), WaveformRectanglePulse, {{0, 1}, {1, -1}, {1000, 1}}},
+        {tri(0, 1), WaveformTrianglePulse, {{0, -1}, {1, -1}, {500, -1}, {1000, -1}}},
+        {tri(-5, 1), WaveformTrianglePulse, {{0, -1}, {1000, -1}}},
+        {wave(WAVEFORM_SINE, 0), WaveformSine, {{0, 0}, {250, 0}, {123456789, 0}}},
+        {wave(WAVEFORM_TRIANGLE, 0), WaveformTriangle, {{0, 0}, {750, 0}}},
+        {wave(WAVEFORM_SQUARE, 0), WaveformSquare, {{0, 1}, {501, 1}, {10000000, 1}}},
+        {rect(100, 0), WaveformRectanglePulse, {{0, 1}, {100, 1}, {101, -1}, {1000, -1}, {1100, -1}}},
+        {tri(100, 0), WaveformTrianglePulse, {{0, -1}, {50, 1}, {100, -1}, {1050, -1}}},
+        {wave(WAVEFORM_SQUARE, -3), WaveformSquare, {{0, 1}, {700, 1}}},  // only internal callers can pass this
+        {wave(WAVEFORM_SINE, std::nan("")), WaveformSine, {{250, 0}}}};
+    for (size_t i = 0; i < cases.size(); ++i) {
+        ASSERT_TRUE(cases[i].load()) << "case " << i;
+        EXPECT_EQ(g_WaveformType, cases[i].kind);
+        EXPECT_EQ(std::tuple(g_nSampleRate, g_nSampleCount, ValidateECGData()), std::tuple(1000u, int64_t{2}, true));
+        for (const Corner& c : cases[i].corners) {
+            EXPECT_NEAR(CalculatePeriodicalVoltage(c.position, 0), c.mV, 1e-9) << "case " << i << " at " << c.position;
+            const Codes codes = RawAt(static_cast<uint64_t>(c.position));  // every code a real one
+            EXPECT_TRUE(std::all_of(codes.begin(), codes.end(), [](int code) { return code >= 48 && code <= 4048; }));
+        }
+    }
 }
 
 TEST(Waveforms, AmplitudesArePerChannel) {
     const double amplitudes[8] = {1, 2, 3, 4, 5, 6, 7, 8};
     ASSERT_TRUE(LoadWaveformEx(WAVEFORM_SQUARE, 1.0, amplitudes));
-    for (int ch = 0; ch < 8; ++ch) {
-        EXPECT_EQ(CalculatePeriodicalVoltage(0, ch), (ch + 1) / 2.0);
-        EXPECT_EQ(CalculatePeriodicalVoltage(600, ch), -(ch + 1) / 2.0);
-    }
     double frame[8];
     CalculatePeriodicalFrame(1600, frame);
-    for (int ch = 0; ch < 8; ++ch) EXPECT_EQ(frame[ch], -(ch + 1) / 2.0);
-    EXPECT_EQ(CalculatePeriodicalVoltage(0, 8), 0.0);
-    EXPECT_EQ(CalculatePeriodicalVoltage(0, -1), 0.0);
+    for (int ch = 0; ch < 8; ++ch) {
+        EXPECT_EQ(CalculatePeriodicalVoltage(0, ch), (ch + 1) / 2.0);
+        EXPECT_EQ(frame[ch], -(ch + 1) / 2.0);
+    }
+    EXPECT_EQ(CalculatePeriodicalVoltage(0, 8) + CalculatePeriodicalVoltage(0, -1), 0.0);
     EXPECT_FALSE(LoadWaveformEx(WAVEFORM_SQUARE, 1.0, nullptr));
 }
 
@@ -129,61 +77,31 @@ TEST(Waveforms, UnknownTypeStopsOutputAndLeavesTheStore) {
     g_hStopPlayEvent.ResetEvent();
     EXPECT_FALSE(LoadWaveform(static_cast<WAVEFORM_TYPE>(3), 1.0, 1.0));
     EXPECT_EQ(WaitForSingleObject(&g_hStopPlayEvent, 0), kWaitSignalled) << "output was stopped";
-    EXPECT_EQ(g_WaveformType, WaveformSine);
-    EXPECT_EQ(g_fPeriodFrequency, 3.0);
-    EXPECT_TRUE(ValidateECGData());
+    EXPECT_EQ(std::tuple(g_WaveformType, g_fPeriodFrequency, ValidateECGData()), std::tuple(WaveformSine, 3.0, true));
     const double amplitudes[8] = {};
     EXPECT_FALSE(LoadWaveformEx(static_cast<WAVEFORM_TYPE>(-1), 1.0, amplitudes));
     EXPECT_EQ(g_fPeriodAmplitude[0], 4.0);
 }
 
-TEST(Waveforms, OtherKindsHaveNoPeriodicValue) {
-    ASSERT_TRUE(LoadWaveformFixedVoltage(1.0));
-    g_fPeriodAmplitude[0] = 2.0;
-    EXPECT_EQ(CalculatePeriodicalVoltage(0, 0), 0.0);
-}
-
-TEST(Waveforms, CalibrationSquareWaveRisesInTheSecondHalfPeriod) {
-    ASSERT_TRUE(LoadWaveformCalibrationMode(1.0, 1.5));
-    EXPECT_EQ(g_WaveformType, WaveformGenerated);
-    EXPECT_EQ(g_nSampleRate, 360u);
-    EXPECT_EQ(g_nSampleCount, 3600);
-    struct Case {
-        int sample;
-        double mV;
-    };
-    for (const Case& c : {Case{0, 0}, Case{180, 0}, Case{181, 1.5}, Case{359, 1.5}, Case{360, 0}, Case{3599, 1.5}}) {
-        for (int ch = 0; ch < 8; ++ch) EXPECT_EQ(g_pECGData[ch][c.sample], c.mV) << "sample " << c.sample;
+// The generated tables: the calibration square rises in the second half period, the
+// staircase steps every five seconds, and a fixed voltage holds one second.
+TEST(Waveforms, GeneratedTables) {
+    struct Case { std::function<bool()> load; uint32_t rate; int64_t count; std::vector<Corner> samples; };
+    for (const Case& c : {Case{[] { return LoadWaveformCalibrationMode(1.0, 1.5); }, 360, 3600,
+                               {{0, 0}, {180, 0}, {181, 1.5}, {359, 1.5}, {360, 0}, {3599, 1.5}}},
+                          Case{[] { return LoadWaveformAutoCalibrationMode(); }, 1000, 45000,
+                               {{0, 0}, {4999, 0}, {5000, 0.2}, {10000, 1}, {15000, 2}, {20000, 5}, {25000, -0.2},
+                                {30000, -1}, {35000, -2}, {40000, -5}, {44999, -5}}},
+                          Case{[] { return LoadWaveformFixedVoltage(-1.25); }, 1000, 1000, {{0, -1.25}, {999, -1.25}}}}) {
+        ASSERT_TRUE(c.load());
+        const auto loaded = std::tuple(g_WaveformType, g_nSampleRate, g_nSampleCount);
+        ASSERT_EQ(loaded, std::tuple(+WaveformGenerated, c.rate, c.count));
+        for (int ch = 0; ch < 8; ++ch) {
+            for (const Corner& s : c.samples) EXPECT_EQ(g_pECGData[ch][s.position], s.mV) << "sample " << s.position;
+        }
+        g_fPeriodAmplitude[0] = 2.0;
+        EXPECT_EQ(CalculatePeriodicalVoltage(0, 0), 0.0) << "no periodic value";
     }
     ASSERT_TRUE(LoadWaveformCalibrationMode(0.0, 1.5));
     for (int i = 0; i < 3600; ++i) ASSERT_EQ(g_pECGData[0][i], 0.0) << "0 Hz never reaches a second half";
-}
-
-TEST(Waveforms, AutoCalibrationStaircase) {
-    ASSERT_TRUE(LoadWaveformAutoCalibrationMode());
-    EXPECT_EQ(g_WaveformType, WaveformGenerated);
-    EXPECT_EQ(g_nSampleRate, 1000u);
-    ASSERT_EQ(g_nSampleCount, 45000);
-    struct Case {
-        int sample;
-        double mV;
-    };
-    for (const Case& c : {Case{0, 0}, Case{4999, 0}, Case{5000, 0.2}, Case{10000, 1}, Case{15000, 2}, Case{20000, 5},
-                          Case{25000, -0.2}, Case{30000, -1}, Case{35000, -2}, Case{40000, -5}, Case{44999, -5}}) {
-        EXPECT_EQ(g_pECGData[0][c.sample], c.mV) << "sample " << c.sample;
-    }
-    for (int ch = 1; ch < 8; ++ch) {
-        for (int i = 0; i < 45000; ++i) ASSERT_EQ(g_pECGData[ch][i], g_pECGData[0][i]) << "channel " << ch;
-    }
-}
-
-TEST(Waveforms, FixedVoltageHoldsOneSecond) {
-    ASSERT_TRUE(LoadWaveformFixedVoltage(-1.25));
-    EXPECT_EQ(g_WaveformType, WaveformGenerated);
-    EXPECT_EQ(g_nSampleRate, 1000u);
-    ASSERT_EQ(g_nSampleCount, 1000);
-    for (int ch = 0; ch < 8; ++ch) {
-        EXPECT_EQ(g_pECGData[ch][0], -1.25);
-        EXPECT_EQ(g_pECGData[ch][999], -1.25);
-    }
 }

@@ -11,26 +11,18 @@
 #include "tavo/tavo.h"
 
 namespace {
-
 std::atomic<bool> g_isConnected{false};
 void Listener(bool connected) { g_isConnected = connected; }
-
-template <typename Function>
-Function Resolve(void* library, const char* name) {
-    return reinterpret_cast<Function>(dlsym(library, name));
-}
-
 }  // namespace
 
 int main(int argc, char** argv) {
     if (argc != 5) return 2;
     void* library = dlopen(argv[1], RTLD_NOW | RTLD_LOCAL);
     if (library == nullptr) return 3;
-    auto setPaths = Resolve<int (*)(const char*, const char*, const char*)>(library, "TAVOSetPlatformPaths");
-    auto init = Resolve<bool (*)(void (*)(bool))>(library, "TAVOInit");
-    auto loadWaveform = Resolve<bool (*)(WAVEFORM_TYPE, double, double)>(library, "TAVOLoadWaveform");
-    auto output = Resolve<bool (*)(int, void (*)(double, double, double*, bool), void (*)(int))>(
-        library, "TAVOOutputWaveform");
+    auto setPaths = reinterpret_cast<decltype(&TAVOSetPlatformPaths)>(dlsym(library, "TAVOSetPlatformPaths"));
+    auto init = reinterpret_cast<decltype(&TAVOInit)>(dlsym(library, "TAVOInit"));
+    auto loadWaveform = reinterpret_cast<decltype(&TAVOLoadWaveform)>(dlsym(library, "TAVOLoadWaveform"));
+    auto output = reinterpret_cast<decltype(&TAVOOutputWaveform)>(dlsym(library, "TAVOOutputWaveform"));
     if (setPaths == nullptr || init == nullptr || loadWaveform == nullptr || output == nullptr) return 4;
     if (setPaths(argv[2], argv[3], argv[4]) != 1 || !init(Listener)) return 5;
     // A plain program: polling a flag is good enough here.
