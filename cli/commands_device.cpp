@@ -200,9 +200,9 @@ int RunDemo(const DemoOptions& options) {
 }
 
 int RunPlay(const PlayOptions& options) {
-    SourceSpec spec;
+    SourceRequest request;
     std::string error;
-    if (!ParseSource(options.source, spec, error)) return Fail(error);
+    if (!ParseSource(options.source, request, error)) return Fail(error);
     const int noise = FindNoise(options.noise);
     if (noise < 0) return Fail("unknown noise '" + options.noise + "' (see tavo list)");
     if (options.startSecond < 0 || options.durationSeconds < 0) return Fail("--start and --duration must not be negative");
@@ -220,7 +220,7 @@ int RunPlay(const PlayOptions& options) {
     if (!Connect(port, options.timeoutMs)) return 1;
     CLoadedSource loaded;
     const std::string repository = options.repository.empty() ? DefaultRepository() : options.repository;
-    if (!LoadSource(spec, noise, repository, loaded, error)) return Fail(error);
+    if (!LoadSource(request, noise, repository, loaded, error)) return Fail(error);
     if (options.rangeMv > 0) SetOutputVoltageRange(options.rangeMv);
     TAVOEnableLoop(options.loop);
     g_recorder.Reset(0);

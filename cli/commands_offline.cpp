@@ -45,15 +45,15 @@ std::string DefaultRepository() {
 }
 
 int RunPreview(const PreviewOptions& options) {
-    SourceSpec spec;
+    SourceRequest request;
     std::string error;
-    if (!ParseSource(options.source, spec, error)) return Fail(error);
+    if (!ParseSource(options.source, request, error)) return Fail(error);
     const int noise = FindNoise(options.noise);
     if (noise < 0) return Fail("unknown noise '" + options.noise + "' (see tavo list)");
     if (options.seconds <= 0 || options.startSecond < 0) return Fail("--start must be 0 or more and --seconds above 0");
     CLoadedSource loaded;
     const std::string repository = options.repository.empty() ? DefaultRepository() : options.repository;
-    if (!LoadSource(spec, noise, repository, loaded, error)) return Fail(error);
+    if (!LoadSource(request, noise, repository, loaded, error)) return Fail(error);
 
     LeadTraces traces;
     traces.label = "preview";

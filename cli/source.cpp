@@ -91,13 +91,13 @@ int FindNoise(const std::string& name) {
     return -1;
 }
 
-bool ParseWaveformSpec(const std::string& text, WaveformSpec& spec, std::string& error) {
+bool ParseWaveformText(const std::string& text, WaveformRequest& request, std::string& error) {
     const std::vector<std::string> parts = Split(text, ":");
     if (parts.empty()) {
         error = "empty waveform";
         return false;
     }
-    WaveformSpec parsed;
+    WaveformRequest parsed;
     parsed.shape = Lower(parts[0]);
     static const std::vector<std::string> shapes = {"sine", "triangle", "square", "rect",
                                                     "tripulse", "cal", "autocal", "fixed"};
@@ -139,7 +139,7 @@ bool ParseWaveformSpec(const std::string& text, WaveformSpec& spec, std::string&
                                                       : "an amplitude (mV)");
         return false;
     }
-    spec = parsed;
+    request = parsed;
     return true;
 }
 
@@ -164,24 +164,24 @@ SourceKind DetectRecordFile(const std::string& path, const std::string& head) {
     return SourceKind::KestraneFile;
 }
 
-bool ParseSource(const std::string& text, SourceSpec& spec, std::string& error) {
-    SourceSpec parsed;
+bool ParseSource(const std::string& text, SourceRequest& request, std::string& error) {
+    SourceRequest parsed;
     if (IsRegularFile(text)) {
         parsed.kind = DetectRecordFile(text, ReadHead(text));
         parsed.path = text;
-        spec = parsed;
+        request = parsed;
         return true;
     }
     if (text.find(':') != std::string::npos || text == "autocal") {
         parsed.kind = SourceKind::Waveform;
-        if (!ParseWaveformSpec(text, parsed.waveform, error)) return false;
-        spec = parsed;
+        if (!ParseWaveformText(text, parsed.waveform, error)) return false;
+        request = parsed;
         return true;
     }
     if (FindBuiltInRecord(text) >= 0) {
         parsed.kind = SourceKind::BuiltIn;
         parsed.name = text;
-        spec = parsed;
+        request = parsed;
         return true;
     }
     error = "'" + text + "' is neither a file, a waveform such as sine:1Hz:2mV, nor a built-in record (see tavo list)";
@@ -216,7 +216,7 @@ CLoadedSource::~CLoadedSource() {
 
 namespace {
 
-bool LoadWaveform(const WaveformSpec& wave, std::string& error) {
+bool LoadWaveform(const WaveformRequest& wave, std::string& error) {
     bool ok = false;
     if (wave.shape == "sine") ok = TAVOLoadWaveform(WAVEFORM_SINE, wave.frequencyHz, wave.amplitudeMv);
     if (wave.shape == "triangle") ok = TAVOLoadWaveform(WAVEFORM_TRIANGLE, wave.frequencyHz, wave.amplitudeMv);
@@ -236,11 +236,11 @@ bool LoadWaveform(const WaveformSpec& wave, std::string& error) {
 
 }  // namespace
 
-bool LoadSource(const SourceSpec& spec, int noise, const std::string& repository, CLoadedSource& loaded,
+bool LoadSource(const SourceRequest& request, int noise, const std::string& repository, CLoadedSource& loaded,
                 std::string& error) {
-    if (spec.kind == SourceKind::Waveform) {
-        if (!LoadWaveform(spec.waveform, error)) return false;
-        const WaveformSpec& wave = spec.waveform;
+    if (request.kind == SourceKind::Waveform) {
+        if (!LoadWaveform(request.waveform, error)) return false;
+        const WaveformRequest& wave = request.waveform;
         const bool table = wave.shape == "cal" || wave.shape == "autocal" || wave.shape == "fixed";
         loaded.sampleRate = wave.shape == "cal" ? 360 : 1000;
         loaded.durationSeconds = !table ? 0 : wave.shape == "cal" ? 10 : wave.shape == "autocal" ? 45 : 1;
@@ -248,13 +248,13 @@ bool LoadSource(const SourceSpec& spec, int noise, const std::string& repository
         return true;
     }
     ECG_HEADER* header = nullptr;
-    switch (spec.kind) {
+    switch (request.kind) {
         case SourceKind::BuiltIn:
-            header = TAVOLoadDatabaseCTS_CSE(static_cast<CTSCSE_Database>(FindBuiltInRecord(spec.name)),
+            header = TAVOLoadDatabaseCTS_CSE(static_cast<CTSCSE_Database>(FindBuiltInRecord(request.name)),
                                              static_cast<CTSCSE_Noise>(noise < 0 ? CTSCSE_NOISE_NONE : noise));
             break;
         case SourceKind::MitRecord:
-            header = TAVOLoadMITHeader(spec.path.c_str());
+            header = TAVOLoadMITHeader(request.path.c_str());
             if (header != nullptr && !TAVOLoadMITDatabase(header)) {
                 TAVOFreeECGHeader(header);
                 header = nullptr;
@@ -264,20 +264,20 @@ bool LoadSource(const SourceSpec& spec, int noise, const std::string& repository
             static std::string repositoryText;
             repositoryText = repository;
             g_pszRepository = repositoryText.c_str();
-            header = LoadDatabaseEDF(spec.path.c_str(), WaveformEDF);
+            header = LoadDatabaseEDF(request.path.c_str(), WaveformEDF);
             if (header != nullptr && !TAVOLoadMITDatabase(header)) {
                 TAVOFreeECGHeader(header);
                 header = nullptr;
             }
             break;
         }
-        case SourceKind::AhaFile: header = TAVOLoadDatabaseAHA(spec.path.c_str()); break;
-        case SourceKind::CseFile: header = TAVOLoadDatabaseCSE(spec.path.c_str()); break;
-        case SourceKind::KestraneFile: header = TAVOLoadDatabaseKestrane(spec.path.c_str()); break;
+        case SourceKind::AhaFile: header = TAVOLoadDatabaseAHA(request.path.c_str()); break;
+        case SourceKind::CseFile: header = TAVOLoadDatabaseCSE(request.path.c_str()); break;
+        case SourceKind::KestraneFile: header = TAVOLoadDatabaseKestrane(request.path.c_str()); break;
         case SourceKind::Waveform: break;
     }
     if (header == nullptr) {
-        error = "cannot load " + (spec.path.empty() ? spec.name : spec.path);
+        error = "cannot load " + (request.path.empty() ? request.name : request.path);
         return false;
     }
     loaded.header = header;

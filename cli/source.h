@@ -10,27 +10,27 @@
 
 enum class SourceKind { Waveform, BuiltIn, MitRecord, EdfFile, AhaFile, CseFile, KestraneFile };
 
-struct WaveformSpec {
+struct WaveformRequest {
     std::string shape;  // sine, triangle, square, rect, tripulse, cal, autocal, fixed
     double frequencyHz = 0;
     double amplitudeMv = 0;
     int pulseWidthMs = 0;
 };
 
-struct SourceSpec {
+struct SourceRequest {
     SourceKind kind = SourceKind::Waveform;
     std::string path;      // record files
     std::string name;      // built-in record name as written
-    WaveformSpec waveform;
+    WaveformRequest waveform;
 };
 
 // Parses a waveform text: a shape followed by ':'-separated values with units
 // (Hz, mV, ms), in any order. False with a one-line reason.
-bool ParseWaveformSpec(const std::string& text, WaveformSpec& spec, std::string& error);
+bool ParseWaveformText(const std::string& text, WaveformRequest& request, std::string& error);
 
 // Decides what a SOURCE names: an existing file (by extension, then by content for
 // ".txt" and unknown ones), else a waveform text, else a built-in record name.
-bool ParseSource(const std::string& text, SourceSpec& spec, std::string& error);
+bool ParseSource(const std::string& text, SourceRequest& request, std::string& error);
 
 // The kind of a record file from its name and first bytes.
 SourceKind DetectRecordFile(const std::string& path, const std::string& head);
@@ -55,7 +55,7 @@ public:
 };
 
 // Loads the source; the repository is where EDF files are converted. False with a reason.
-bool LoadSource(const SourceSpec& spec, int noise, const std::string& repository, CLoadedSource& loaded,
+bool LoadSource(const SourceRequest& request, int noise, const std::string& repository, CLoadedSource& loaded,
                 std::string& error);
 
 // The names of the built-in records in table order, read from the library.

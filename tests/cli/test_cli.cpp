@@ -41,16 +41,16 @@ TEST(WaveformText, ReadsShapeAndUnitsInAnyOrderAndRefusesWhatItCannotPlay) {
     struct Case { const char* text; const char* shape; double hz, mV; int widthMs; };
     for (const Case& c : {Case{"sine:1Hz:2mV", "sine", 1, 2, 0}, Case{"RECT:2mV:100ms:0.5hz", "rect", 0.5, 2, 100},
                           Case{"fixed:500uV", "fixed", 0, 0.5, 0}, Case{"autocal", "autocal", 0, 0, 0}}) {
-        WaveformSpec wave;
+        WaveformRequest wave;
         std::string error;
-        ASSERT_TRUE(ParseWaveformSpec(c.text, wave, error)) << error;
+        ASSERT_TRUE(ParseWaveformText(c.text, wave, error)) << error;
         EXPECT_EQ(std::tuple(wave.shape, wave.frequencyHz, wave.amplitudeMv, wave.pulseWidthMs),
                   std::tuple(c.shape, c.hz, c.mV, c.widthMs)) << c.text;
     }
-    WaveformSpec wave{"untouched"};
+    WaveformRequest wave{"untouched"};
     std::string error;
     for (const char* text : {"saw:1Hz:1mV", "sine:1Hz", "sine:2mV", "sine:1:2mV", "rect:1Hz:2mV", "sine:1Hz:2V", ""}) {
-        EXPECT_FALSE(ParseWaveformSpec(text, wave, error)) << text;
+        EXPECT_FALSE(ParseWaveformText(text, wave, error)) << text;
         EXPECT_FALSE(error.empty()) << text;
     }
     EXPECT_EQ(wave.shape, "untouched") << "a refused text leaves the result as it was";
@@ -71,7 +71,7 @@ TEST(SourceDetection, ByExtensionThenByContentAndFilesBeforeWaveformTexts) {
     ASSERT_NE(mkdtemp(dir.data()), nullptr);
     const std::string path = dir + "/sine:1Hz:2mV";
     std::ofstream(path) << "1000\n2\nstart\n";
-    SourceSpec source;
+    SourceRequest source;
     std::string error;
     ASSERT_TRUE(ParseSource(path, source, error)) << error;
     EXPECT_EQ(source.kind, SourceKind::KestraneFile);
