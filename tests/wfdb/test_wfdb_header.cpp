@@ -102,40 +102,31 @@ TEST(WfdbHeader, ParsesSignalLinesWithTheirDefaults) {
     for (const auto& [line, expected] : cases) EXPECT_EQ(DescribeSignalLine(line), expected) << line;
 }
 
-TEST(WfdbHeader, DropsBlankCommentAndNonDatLinesWithoutCountingThem) {
-    CTempDir dir;
-    CHeaderPtr header = ParseHeaderText(dir, "rec 3 360 100\n# comment\n\r\nrec.sig 16 200 12 0 0 0 0 A\n"
-                                             "rec.dat 16 200 12 0 0 0 0 B\n   \n#rec.dat 16 200 12 0 0 0 0 C\n"
-                                             "other.data 212 100 12 0 0 0 0 D\nx.dat.gz 16 7 12 0 0 0 0 E\n"
-                                             "late.dat 16 9 12 0 0 0 0 F\n");
-    ASSERT_NE(header, nullptr);
-    ASSERT_EQ(header->NumberOfSignals, 3);  // lines after the declared count are not read
-    EXPECT_STREQ(header->Signal[0].Description, "B");
-    EXPECT_STREQ(header->Signal[1].Description, "D");  // ".dat" anywhere in the name will do
-    EXPECT_STREQ(header->Signal[2].Description, "E");
-    CHeaderPtr fewer = ParseHeaderText(dir, "rec 2 360 100\nrec.dat 212 200 11 1024 0 0 0 I\n\n# info\n");
-    ASSERT_NE(fewer, nullptr);
-    EXPECT_EQ(fewer->NumberOfSignals, 1);
-}
-
-TEST(WfdbHeader, ReadsTheRestOfALongLineAsTheNextLine) {
-    CTempDir dir;
-    // The first 255 characters end inside the description; the rest names no ".dat" file.
-    std::string first = "a.dat 16 1 16 0 0 0 0 ";
-    first += std::string(255 - first.size(), 'd');
-    CHeaderPtr header = ParseHeaderText(dir, "rec 3 360 100\n" + first + "tail.sig 16\nb.dat 16 1 16 0 0 0 0 B\n");
-    ASSERT_NE(header, nullptr);
-    ASSERT_EQ(header->NumberOfSignals, 2);
-    EXPECT_STREQ(header->Signal[0].Description, "ddddddddddddddd");
-    EXPECT_STREQ(header->Signal[1].FileName, "b.dat");
-    // Split right after the file name: the format starts the next "line", which names no file.
+TEST(WfdbHeader, KeepsDatLinesUpToTheCountAndReadsTheRestOfALongLineAsTheNextLine) {
+    std::string longLine = "a.dat 16 1 16 0 0 0 0 ";
+    longLine += std::string(255 - longLine.size(), 'd');
     const std::string splitName = std::string(251, 'f') + ".dat";
-    header = ParseHeaderText(dir, "rec 2 360 100\n" + splitName + " 16 1\nc.dat 212\n");
-    ASSERT_NE(header, nullptr);
-    ASSERT_EQ(header->NumberOfSignals, 2);
-    EXPECT_EQ(header->Signal[0].FileName, splitName);
-    EXPECT_EQ(header->Signal[0].Format, 0);
-    EXPECT_STREQ(header->Signal[1].FileName, "c.dat");
+    const std::pair<std::string, std::string> cases[] = {
+        // ".dat" anywhere in the name will do; lines after the declared count are not read.
+        {"rec 3 360 100\n# comment\n\r\nrec.sig 16 200 12 0 0 0 0 A\nrec.dat 16 200 12 0 0 0 0 B\n   \n"
+         "#rec.dat 16 200 12 0 0 0 0 C\nother.data 212 100 12 0 0 0 0 D\nx.dat.gz 16 7 12 0 0 0 0 E\nlate.dat 16 9 12 0 0 0 0 F\n",
+         "rec.dat:16:B other.data:212:D x.dat.gz:16:E "},
+        {"rec 2 360 100\nrec.dat 212 200 11 1024 0 0 0 I\n\n# info\n", "rec.dat:212:I "},
+        // The first 255 characters end inside the description; the rest names no ".dat" file.
+        {"rec 3 360 100\n" + longLine + "tail.sig 16\nb.dat 16 1 16 0 0 0 0 B\n", "a.dat:16:ddddddddddddddd b.dat:16:B "},
+        // Split right after the file name: the format starts the next "line", which names no file.
+        {"rec 2 360 100\n" + splitName + " 16 1\nc.dat 212\n", splitName + ":0: c.dat:212: "}};
+    for (const auto& [text, expected] : cases) {
+        CTempDir dir;
+        CHeaderPtr header = ParseHeaderText(dir, text);
+        ASSERT_NE(header, nullptr);
+        std::string signals;
+        for (int i = 0; i < header->NumberOfSignals; ++i) {
+            signals += std::string(header->Signal[i].FileName) + ":" + std::to_string(header->Signal[i].Format) + ":" +
+                       header->Signal[i].Description + " ";
+        }
+        EXPECT_EQ(signals, expected) << text;
+    }
 }
 
 TEST(WfdbHeader, ParsesOnSeveralThreadsAtOnce) {
