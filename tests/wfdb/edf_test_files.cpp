@@ -2,19 +2,11 @@
 
 #include "edf_test_files.h"
 
+#include <utility>
+
 #if TAVO_HAVE_EDFLIB
 #include <edflib.h>
-#endif
 
-namespace {
-
-void AppendField(std::vector<unsigned char>& bytes, const std::string& text, size_t width) {
-    for (size_t i = 0; i < width; ++i) bytes.push_back(i < text.size() ? static_cast<unsigned char>(text[i]) : ' ');
-}
-
-}  // namespace
-
-#if TAVO_HAVE_EDFLIB
 const bool kHasEdfWriter = true;
 
 bool WriteEdfPlusFile(const std::string& path, const std::vector<EdfSignalSpec>& signals, int records,
@@ -55,36 +47,23 @@ std::vector<unsigned char> RawEdfHead(const std::string& version, const std::str
                                       const std::string& duration, const std::string& signalCount,
                                       const std::vector<RawEdfSignal>& signals) {
     std::vector<unsigned char> bytes;
-    AppendField(bytes, version, 8);
-    AppendField(bytes, "X X X X", 80);
-    AppendField(bytes, "Startdate X X X X", 80);
-    AppendField(bytes, "01.01.01", 8);
-    AppendField(bytes, "00.00.00", 8);
-    AppendField(bytes, std::to_string(256 * (signals.size() + 1)), 8);
-    AppendField(bytes, "", 44);
-    AppendField(bytes, records, 8);
-    AppendField(bytes, duration, 8);
-    AppendField(bytes, signalCount, 4);
-    for (const RawEdfSignal& s : signals) AppendField(bytes, s.label, 16);
-    for (size_t i = 0; i < signals.size(); ++i) AppendField(bytes, "AgAgCl electrode", 80);
-    for (const RawEdfSignal& s : signals) AppendField(bytes, s.unit, 8);
-    for (const RawEdfSignal& s : signals) AppendField(bytes, s.physicalMin, 8);
-    for (const RawEdfSignal& s : signals) AppendField(bytes, s.physicalMax, 8);
-    for (const RawEdfSignal& s : signals) AppendField(bytes, s.digitalMin, 8);
-    for (const RawEdfSignal& s : signals) AppendField(bytes, s.digitalMax, 8);
-    for (size_t i = 0; i < signals.size(); ++i) AppendField(bytes, "HP:0.1Hz", 80);
-    for (const RawEdfSignal& s : signals) AppendField(bytes, s.samplesPerRecord, 8);
-    for (size_t i = 0; i < signals.size(); ++i) AppendField(bytes, "", 32);
-    return bytes;
-}
-
-std::vector<unsigned char> RawEdfSamples(int first, int count) {
-    std::vector<unsigned char> bytes;
-    for (int i = 0; i < count; ++i) {
-        const int value = first + i;
-        bytes.push_back(static_cast<unsigned char>(value & 0xFF));
-        bytes.push_back(static_cast<unsigned char>((value >> 8) & 0xFF));
-    }
+    auto field = [&](const std::string& text, size_t width) {
+        for (size_t i = 0; i < width; ++i) bytes.push_back(i < text.size() ? static_cast<unsigned char>(text[i]) : ' ');
+    };
+    for (const auto& [text, width] : std::vector<std::pair<std::string, size_t>>{
+             {version, 8}, {"X X X X", 80}, {"Startdate X X X X", 80}, {"01.01.01", 8}, {"00.00.00", 8},
+             {std::to_string(256 * (signals.size() + 1)), 8}, {"", 44}, {records, 8}, {duration, 8}, {signalCount, 4}})
+        field(text, width);
+    for (const RawEdfSignal& s : signals) field(s.label, 16);
+    for (size_t i = 0; i < signals.size(); ++i) field("AgAgCl electrode", 80);
+    for (const RawEdfSignal& s : signals) field(s.unit, 8);
+    for (const RawEdfSignal& s : signals) field(s.physicalMin, 8);
+    for (const RawEdfSignal& s : signals) field(s.physicalMax, 8);
+    for (const RawEdfSignal& s : signals) field(s.digitalMin, 8);
+    for (const RawEdfSignal& s : signals) field(s.digitalMax, 8);
+    for (size_t i = 0; i < signals.size(); ++i) field("HP:0.1Hz", 80);
+    for (const RawEdfSignal& s : signals) field(s.samplesPerRecord, 8);
+    for (size_t i = 0; i < signals.size(); ++i) field("", 32);
     return bytes;
 }
 
@@ -95,11 +74,9 @@ std::vector<unsigned char> RawEdfFile(const std::vector<RawEdfSignal>& signals, 
     std::vector<long long> written(signals.size(), 0);
     for (int r = 0; r < records; ++r) {
         for (size_t s = 0; s < signals.size(); ++s) {
-            const int perRecord = std::stoi(signals[s].samplesPerRecord);
-            for (int i = 0; i < perRecord; ++i) {
+            for (int i = std::stoi(signals[s].samplesPerRecord); i > 0; --i) {
                 const auto value = static_cast<unsigned short>(sample(static_cast<int>(s), written[s]++));
-                bytes.push_back(static_cast<unsigned char>(value & 0xFF));
-                bytes.push_back(static_cast<unsigned char>(value >> 8));
+                bytes.insert(bytes.end(), {static_cast<unsigned char>(value & 0xFF), static_cast<unsigned char>(value >> 8)});
             }
         }
     }

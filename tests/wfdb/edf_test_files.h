@@ -22,9 +22,8 @@ using EdfSampleFunction = std::function<short(int s, long long n)>;
 // Whether this build has the EDF library; WriteEdfPlusFile fails without it.
 extern const bool kHasEdfWriter;
 
-// Writes an EDF+ file with the EDF library, which adds an annotation signal of its own
-// (57 samples per record) behind the given ones; durationTenMicroseconds is the
-// data-record duration in units of 10 us. False when the library refuses.
+// An EDF+ file written by the EDF library, which adds its annotation signal (57 samples
+// per record) behind the given ones; the record duration is in 10 us units.
 bool WriteEdfPlusFile(const std::string& path, const std::vector<EdfSignalSpec>& signals, int records,
                       const EdfSampleFunction& sample, int durationTenMicroseconds = 100000);
 
@@ -44,10 +43,6 @@ std::vector<unsigned char> RawEdfHead(const std::string& version, const std::str
                                       const std::string& duration, const std::string& signalCount,
                                       const std::vector<RawEdfSignal>& signals);
 
-// count little-endian 16-bit samples of value first, first + 1, ...
-std::vector<unsigned char> RawEdfSamples(int first, int count);
-
-// A plain EDF file (no annotation signal): the head for the signals, then records data
-// records of each signal's samples per record, drawn from sample.
+// A plain EDF file (no annotation signal): the head, then records data records drawn from sample.
 std::vector<unsigned char> RawEdfFile(const std::vector<RawEdfSignal>& signals, int records,
                                       const EdfSampleFunction& sample, const std::string& duration = "1");
