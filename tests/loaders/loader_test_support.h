@@ -33,6 +33,19 @@ inline void ExpectNear(const Mv& got, const Mv& want, const std::string& what) {
     for (size_t i = 0; i < want.size(); ++i) ASSERT_NEAR(got[i], want[i], 1e-12) << what << " sample " << i;
 }
 
+// The caller's header, and the same record in force in the engine with the playback kind.
+inline void ExpectRecord(const ECG_HEADER* header, const char* name, int signals, int rate, int count, int kind) {
+    ASSERT_NE(header, nullptr);
+    EXPECT_STREQ(header->szRecordName, name);
+    EXPECT_EQ(header->nSignals, signals);
+    EXPECT_EQ(header->nSampleRate, rate);
+    EXPECT_EQ(header->nSampleCount, count);
+    EXPECT_EQ(g_WaveformType, kind);
+    EXPECT_EQ(g_iECGSignalNumber, signals);
+    EXPECT_EQ(g_nSampleRate, static_cast<uint32_t>(rate));
+    EXPECT_EQ(g_nSampleCount, count);
+}
+
 // The channels' labels joined with commas, and their leads.
 inline std::string HeaderLabels(const ECG_HEADER* header) {
     std::string labels;

@@ -41,16 +41,10 @@ TEST(AhaLoader, LoadsTextAndBinaryRecords) {
         ASSERT_EQ(mkdir(dir.File("a.txt.d").c_str(), 0700), 0);
         WriteTextFile(dir.File(c.file), c.bytes);
         CEcgHeaderPtr header(TAVOLoadDatabaseAHA(dir.File(c.file).c_str()));
+        ExpectRecord(header.get(), c.name, 2, 250, static_cast<int>(c.lead0.size()), WaveformAHA);
         ASSERT_NE(header, nullptr);
-        EXPECT_STREQ(header->szRecordName, c.name);
-        EXPECT_EQ(header->nSignals, 2);
-        EXPECT_EQ(header->nSampleRate, 250);
-        EXPECT_EQ(header->nSampleCount, static_cast<int>(c.lead0.size()));
         EXPECT_EQ(HeaderLabels(header.get()), "ECG 1,ECG 2");
         EXPECT_EQ(header->Channel[1].nLead, LEAD_II);
-        EXPECT_EQ(g_WaveformType, WaveformAHA);
-        EXPECT_EQ(g_nSampleRate, 250u);
-        EXPECT_EQ(g_iECGSignalNumber, 2);
         EXPECT_EQ(StoreChannel(0), c.lead0);
         EXPECT_EQ(StoreChannel(1), c.lead1);
     }

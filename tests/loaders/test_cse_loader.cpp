@@ -48,14 +48,9 @@ TEST(CseLoader, DcdFileLoadsItsGroupsWhenItReachesBeyondThem) {
     EXPECT_EQ(Load(dir.File("exact.dcd")), nullptr);
     WriteBinaryFile(dir.File("ok.dcd"), MakeDCD("1000", 1000, 27001));
     CEcgHeaderPtr header = Load(dir.File("ok.dcd"));
+    ExpectRecord(header.get(), "ok", 8, 500, 1000, WaveformFixedChannels);
     ASSERT_NE(header, nullptr);
-    EXPECT_EQ(header->nSampleCount, 1000);
-    EXPECT_EQ(header->nSampleRate, 500);
-    EXPECT_EQ(header->nSignals, 8);
-    EXPECT_STREQ(header->szRecordName, "ok");
     EXPECT_STREQ(header->Channel[7].szLeadName, "ECG V6");
-    EXPECT_EQ(g_WaveformType, WaveformFixedChannels);
-    EXPECT_EQ(g_nSampleRate, 500u);
     for (int ch = 0; ch < 8; ++ch) EXPECT_EQ(StoreChannel(ch), DCDChannel(ch, 1000)) << "channel " << ch;
     std::vector<unsigned char> bytes = MakeDCD("   1", 1, 3100);
     std::memcpy(bytes.data() + 3000, "\x03\xE8\xFC\x18", 4);  // +1000 and -1000 microvolts
@@ -106,10 +101,7 @@ TEST(CseLoader, TextLinesTakeValuesOneTwoAndSevenToTwelve) {
         CTempDir dir;
         WriteTextFile(dir.File("rec"), text);
         CEcgHeaderPtr header(TAVOLoadDatabaseCSE(dir.File("rec").c_str()));
-        ASSERT_NE(header, nullptr);
-        EXPECT_STREQ(header->szRecordName, "rec");
-        EXPECT_EQ(header->nSampleCount, count);
-        EXPECT_EQ(g_WaveformType, WaveformFixedChannels);
+        ExpectRecord(header.get(), "rec", 8, 500, count, WaveformFixedChannels);
     }
     const std::vector<Mv> want = {{0.01, -0.001}, {0.02, -0.002}, {0.07, 0.007}, {0.08, 0.008},
                                   {0.09, 0.009},  {0.1, 0.01},    {0.11, 0.011}, {0.12, 0.012}};

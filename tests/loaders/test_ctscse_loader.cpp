@@ -48,19 +48,13 @@ TEST(LoadDatabaseCTS_CSE, StoresTenCyclesOfTheRecordAndClearsTheNoise) {
         std::fill(g_NoiseData, g_NoiseData + kNoiseSamples, 77);
         g_NoiseOn = 1;
         const CEcgHeaderPtr header = Load(c.record, CTSCSE_NOISE_NONE);
+        ExpectRecord(header.get(), c.name, 8, 1000, c.samples, WaveformFixedChannels);
         ASSERT_NE(header, nullptr);
-        EXPECT_STREQ(header->szRecordName, c.name);
-        EXPECT_EQ(header->nSignals, 8);
-        EXPECT_EQ(header->nSampleRate, 1000);
-        EXPECT_EQ(header->nSampleCount, c.samples);
         // Read through GetWFDBHeader: the field keeps the 32-bit layout's 4-byte alignment.
         EXPECT_EQ(GetWFDBHeader(header.get()), nullptr);
         EXPECT_EQ(HeaderLabels(header.get()), "ECG 1,ECG 2,ECG V1,ECG V2,ECG V3,ECG V4,ECG V5,ECG V6");
         EXPECT_EQ(HeaderLeads(header.get()), (std::vector<int>{LEAD_I, LEAD_II, LEAD_V1, LEAD_V2, LEAD_V3, LEAD_V4,
                                                                LEAD_V5, LEAD_V6}));
-        EXPECT_EQ(g_nSampleCount, c.samples);
-        EXPECT_EQ(g_nSampleRate, 1000u);
-        EXPECT_EQ(g_WaveformType, WaveformFixedChannels);
         EXPECT_TRUE(ValidateECGData());
         const int cycle = c.samples / 10;
         for (int ch = 0; ch < 8; ++ch) {

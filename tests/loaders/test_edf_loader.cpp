@@ -47,13 +47,10 @@ TEST(EdfLoaderDefault, RepositoryIsADirectoryUnderTheWorkingDirectory) {
     CWorkingDirectory inWork(work.Path());
     CEcgHeaderPtr header = Load(data.File("r01.edf"));
     ASSERT_NE(header, nullptr);
-    EXPECT_STREQ(header->szRecordName, "r01");
-    EXPECT_EQ(header->nSignals, 2);
-    EXPECT_EQ(header->nSampleRate, 100);
-    EXPECT_EQ(header->nSampleCount, 200);
+    ASSERT_TRUE(TAVOLoadMITDatabase(header.get()));
+    ExpectRecord(header.get(), "r01", 2, 100, 200, WaveformEDF);
     EXPECT_TRUE(FileExists(work.File("c:\\Physionet/r01.hea")));
     EXPECT_TRUE(FileExists(work.File("c:\\Physionet/r01.dat")));
-    EXPECT_EQ(g_WaveformType, WaveformEDF);
     // The converted record is reused: the EDF file is no longer needed.
     ASSERT_EQ(unlink(data.File("r01.edf").c_str()), 0);
     CEcgHeaderPtr again = Load(data.File("r01.edf"));

@@ -45,14 +45,9 @@ TEST(KestraneLoader, LoadsLabelledSectionsAndLeavesTheRestZero) {
         SCOPED_TRACE(c.text);
         CTempDir dir;
         CEcgHeaderPtr header = LoadText(dir, c.text);
+        ExpectRecord(header.get(), "rec", 8, c.rate, static_cast<int>(c.channels[0].size()), WaveformKestrane);
         ASSERT_NE(header, nullptr);
-        EXPECT_STREQ(header->szRecordName, "rec");
-        EXPECT_EQ(header->nSignals, 8);
-        EXPECT_EQ(header->nSampleRate, c.rate);
-        EXPECT_EQ(header->nSampleCount, static_cast<int>(c.channels[0].size()));
         EXPECT_EQ(header->Channel[2].nLead, LEAD_V1);
-        EXPECT_EQ(g_WaveformType, WaveformKestrane);
-        EXPECT_EQ(g_nSampleRate, static_cast<uint32_t>(c.rate));
         for (int ch = 0; ch < 8; ++ch) EXPECT_EQ(StoreChannel(ch), c.channels[ch]) << "channel " << ch;
     }
 }

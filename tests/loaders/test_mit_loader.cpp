@@ -79,21 +79,14 @@ TEST(MitLoader, LoadsEveryPublicRecord) {
         SCOPED_TRACE(c.name);
         CEcgHeaderPtr header = LoadHeader(SharedRecordFile(std::string(c.name) + ".hea"));
         ASSERT_NE(header, nullptr);
-        // Sixteen characters do not fit the name field, which then stays empty.
-        EXPECT_STREQ(header->szRecordName, std::string(c.name).size() < 16 ? c.name : "");
-        EXPECT_EQ(header->nSignals, c.signals);
-        EXPECT_EQ(header->nSampleRate, c.rate);
-        EXPECT_EQ(header->nSampleCount, c.count);
         EXPECT_NE(GetWFDBHeader(header.get()), nullptr);  // by value: the field is only 4-byte aligned
         EXPECT_EQ(HeaderLabels(header.get()), c.labels);
         EXPECT_EQ(HeaderLeads(header.get()), c.leads);
         // The PTB record feeds every output from its lower-case labels.
         if (c.rate == 1000) { EXPECT_EQ(MappingTable(), (std::vector<int>{0, 1, 6, 7, 8, 9, 10, 11})); }
         ASSERT_EQ(LoadMITDatabase(header.get()), 1);
-        EXPECT_EQ(g_WaveformType, WaveformMIT);
-        EXPECT_EQ(g_iECGSignalNumber, c.signals);
-        EXPECT_EQ(g_nSampleCount, c.count);
-        EXPECT_EQ(g_nSampleRate, static_cast<uint32_t>(c.rate));
+        // Sixteen characters do not fit the name field, which then stays empty.
+        ExpectRecord(header.get(), std::string(c.name).size() < 16 ? c.name : "", c.signals, c.rate, c.count, WaveformMIT);
         if (c.format == 0) continue;
         const std::string dat = SharedRecordFile(std::string(c.name) + ".dat");
         const auto raw = SplitSignals(c.format == 212 ? DecodeFile212(dat) : DecodeFile16(dat), c.signals);
@@ -151,28 +144,24 @@ TEST(MitLoader, CountsFramesAndLeavesWhatTheFileLacksZero) {
     EXPECT_EQ(StoreChannel(0), Mv(2000, 0.0));
 }
 
-// Beside the header: in the directory part of the path, or the working directory without one.
-TEST(MitLoader, FindsTheSignalFileBesideTheHeader) {
+// Signals in uV are scaled to mV. The signal file is found beside the header: in the
+// directory part of its path, or in the working directory when it has none.
+TEST(MitLoader, ScalesToMillivoltsAndFindsTheSignalFileBesideTheHeader) {
     CTempDir dir;
     ASSERT_EQ(mkdir(dir.File("sub").c_str(), 0700), 0);
-    WriteRec(dir.File("sub"), "rec 1 100 2\n" + Sig("I"), {100, -250});
-    ASSERT_NE(LoadBoth(dir.File("sub/rec.hea")), nullptr);
-    EXPECT_EQ(StoreChannel(0), (Mv{1.0, -2.5}));
-    CWorkingDirectory inDir(dir.Path());
-    ASSERT_NE(LoadBoth("sub/rec.hea"), nullptr);
-    EXPECT_EQ(StoreChannel(0), (Mv{1.0, -2.5}));
-    CWorkingDirectory inSub(dir.File("sub"));
-    ASSERT_NE(LoadBoth("rec.hea"), nullptr);
-    EXPECT_EQ(StoreChannel(0), (Mv{1.0, -2.5}));
-}
-
-TEST(MitLoader, MicrovoltSignalsAreScaledToMillivolts) {
-    CTempDir dir;
     const std::string head = "rec 3 250 2\n" + Sig("I", "16 1/uV") + Sig("II", "16 100/mV") + Sig("V1");
-    ASSERT_NE(LoadBoth(WriteRec(dir.Path(), head, {250, 250, -150, -400, 100, 300})), nullptr);
-    EXPECT_EQ(StoreChannel(0), (Mv{0.25, -0.4}));
-    EXPECT_EQ(StoreChannel(1), (Mv{2.5, 1.0}));
-    EXPECT_EQ(StoreChannel(2), (Mv{-1.5, 3.0}));
+    WriteRec(dir.File("sub"), head, {250, 250, -150, -400, 100, 300});
+    auto expectLoaded = [](const std::string& path) {
+        ASSERT_NE(LoadBoth(path), nullptr) << path;
+        EXPECT_EQ(StoreChannel(0), (Mv{0.25, -0.4}));
+        EXPECT_EQ(StoreChannel(1), (Mv{2.5, 1.0}));
+        EXPECT_EQ(StoreChannel(2), (Mv{-1.5, 3.0}));
+    };
+    expectLoaded(dir.File("sub/rec.hea"));
+    CWorkingDirectory inDir(dir.Path());
+    expectLoaded("sub/rec.hea");
+    CWorkingDirectory inSub(dir.File("sub"));
+    expectLoaded("rec.hea");
 }
 
 // Means worked by hand; raw 100 is 1 mV.
