@@ -1,41 +1,28 @@
 // Loading a built-in reference record: ten cycles in the store, the header, the noise it
 // installs and what that noise does to the DAC codes, and the values it refuses.
 
+#include "loaders/ctscse_loader.h"
+
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <climits>
-#include <cstring>
-#include <memory>
-#include <string>
-#include <vector>
 
-#include "engine/ecg_header.h"
 #include "engine/output_stream.h"
 #include "engine/raw_data.h"
-#include "engine/sample_store.h"
 #include "loaders/ctscse_data.h"
-#include "loaders/ctscse_loader.h"
+#include "loaders/loader_test_support.h"
 #include "platform/event.h"
 #include "platform/thread.h"
 #include "tavo/tavo_ext.h"
 
 namespace {
 
-struct HeaderFree {
-    void operator()(ECG_HEADER* header) const { FreeECGHeader(header); }
-};
-using CHeader = std::unique_ptr<ECG_HEADER, HeaderFree>;
-
-CHeader Load(int record, int noise) {
-    return CHeader(LoadDatabaseCTS_CSE(static_cast<CTSCSE_Database>(record), static_cast<CTSCSE_Noise>(noise)));
+CEcgHeaderPtr Load(int record, int noise) {
+    return CEcgHeaderPtr(LoadDatabaseCTS_CSE(static_cast<CTSCSE_Database>(record), static_cast<CTSCSE_Noise>(noise)));
 }
 
 std::vector<int32_t> NoiseBuffer() { return std::vector<int32_t>(g_NoiseData, g_NoiseData + kNoiseSamples); }
-
-std::vector<int32_t> NoiseTable(int noise) {
-    return std::vector<int32_t>(g_Database_CTSCSE_Noise[noise], g_Database_CTSCSE_Noise[noise] + kNoiseSamples);
-}
 
 // A stand-in for the play thread: it ends when a stop is asked for and says whether it was.
 int g_stopSeen = -1;
@@ -46,79 +33,54 @@ void* WaitForStop(void*) {
 
 }  // namespace
 
-TEST(LoadDatabaseCTS_CSE, Cal05000WithoutNoiseIsTenCopiesOfItsCycle) {
-    std::fill(g_NoiseData, g_NoiseData + kNoiseSamples, 77);
-    g_NoiseOn = 1;
-    const CHeader header = Load(CTSCSE_CAL05000, CTSCSE_NOISE_NONE);
-    ASSERT_NE(header, nullptr);
-
-    EXPECT_STREQ(header->szRecordName, "CAL05000");
-    EXPECT_EQ(header->nSignals, 8);
-    EXPECT_EQ(header->nSampleRate, 1000);
-    EXPECT_EQ(header->nSampleCount, 10000);
-    // Read through GetWFDBHeader: the field keeps the 32-bit layout's 4-byte alignment.
-    EXPECT_EQ(GetWFDBHeader(header.get()), nullptr);
-    const char* const labels[8] = {"ECG 1", "ECG 2", "ECG V1", "ECG V2", "ECG V3", "ECG V4", "ECG V5", "ECG V6"};
-    for (int ch = 0; ch < 8; ++ch) {
-        EXPECT_STREQ(header->Channel[ch].szLeadName, labels[ch]);
-        EXPECT_EQ(header->Channel[ch].nLead, LEAD_I + ch);
-    }
-
-    EXPECT_EQ(g_nSampleCount, 10000);
-    EXPECT_EQ(g_nSampleRate, 1000u);
-    EXPECT_EQ(g_WaveformType, WaveformFixedChannels);
-    ASSERT_EQ(g_iECGSignalNumber, 8);
-    EXPECT_TRUE(ValidateECGData());
-    const double* table = g_Database_CTSCSE[CTSCSE_CAL05000];
-    for (int ch = 0; ch < 8; ++ch)
-        for (int repeat = 0; repeat < 10; ++repeat)
-            ASSERT_EQ(std::memcmp(g_pECGData[ch] + repeat * 1000, table + ch * 1000, 1000 * sizeof(double)), 0)
-                << "lead " << ch << " cycle " << repeat;
-    // The calibration pulse of 0.5 mV, as its name says.
-    EXPECT_EQ(*std::max_element(g_pECGData[0], g_pECGData[0] + 10000), 0.5);
-    EXPECT_EQ(*std::min_element(g_pECGData[7], g_pECGData[7] + 10000), -0.5);
-
-    EXPECT_EQ(g_NoiseOn, 0);
-    EXPECT_EQ(NoiseBuffer(), std::vector<int32_t>(kNoiseSamples, 0));
-}
-
-// Cycle lengths from the published list, times ten.
-TEST(LoadDatabaseCTS_CSE, StoresTenTimesTheCycleOfEachRecord) {
+// Cycle lengths from the published list, times ten; every lead is ten copies of its cycle.
+TEST(LoadDatabaseCTS_CSE, StoresTenCyclesOfTheRecordAndClearsTheNoise) {
     struct Case {
         int record;
         const char* name;
         int samples;
     };
-    for (const Case& c : {Case{CTSCSE_ANE20002, "ANE20002", 5000}, Case{CTSCSE_ANE20001, "ANE20001", 15000},
-                          Case{CTSCSE_CAL20002, "CAL20002", 5000}, Case{CTSCSE_MA1_001, "MA1_001", 9400},
-                          Case{CTSCSE_MA1_015, "MA1_015", 15920}, Case{CTSCSE_MA1_115, "MA1_115", 5200}}) {
-        const CHeader header = Load(c.record, CTSCSE_NOISE_NONE);
-        ASSERT_NE(header, nullptr) << c.name;
-        EXPECT_STREQ(header->szRecordName, c.name);
-        EXPECT_EQ(header->nSampleCount, c.samples) << c.name;
-        EXPECT_EQ(g_nSampleCount, c.samples) << c.name;
-        // The last sample of the store is the last sample of the cycle, lead V6.
+    for (const Case& c : {Case{CTSCSE_CAL05000, "CAL05000", 10000}, Case{CTSCSE_ANE20002, "ANE20002", 5000},
+                          Case{CTSCSE_ANE20001, "ANE20001", 15000}, Case{CTSCSE_CAL20002, "CAL20002", 5000},
+                          Case{CTSCSE_MA1_001, "MA1_001", 9400}, Case{CTSCSE_MA1_015, "MA1_015", 15920},
+                          Case{CTSCSE_MA1_115, "MA1_115", 5200}}) {
+        SCOPED_TRACE(c.name);
+        std::fill(g_NoiseData, g_NoiseData + kNoiseSamples, 77);
+        g_NoiseOn = 1;
+        const CEcgHeaderPtr header = Load(c.record, CTSCSE_NOISE_NONE);
+        ExpectRecord(header.get(), c.name, 8, 1000, c.samples, WaveformFixedChannels);
+        ASSERT_NE(header, nullptr);
+        // Read through GetWFDBHeader: the field keeps the 32-bit layout's 4-byte alignment.
+        EXPECT_EQ(GetWFDBHeader(header.get()), nullptr);
+        EXPECT_EQ(HeaderLabels(header.get()), "ECG 1,ECG 2,ECG V1,ECG V2,ECG V3,ECG V4,ECG V5,ECG V6");
+        EXPECT_EQ(HeaderLeads(header.get()), (std::vector<int>{LEAD_I, LEAD_II, LEAD_V1, LEAD_V2, LEAD_V3, LEAD_V4,
+                                                               LEAD_V5, LEAD_V6}));
+        EXPECT_TRUE(ValidateECGData());
         const int cycle = c.samples / 10;
-        EXPECT_EQ(g_pECGData[7][c.samples - 1], g_Database_CTSCSE[c.record][8 * cycle - 1]) << c.name;
-        EXPECT_EQ(g_pECGData[2][c.samples - cycle], g_Database_CTSCSE[c.record][2 * cycle]) << c.name;
+        for (int ch = 0; ch < 8; ++ch) {
+            const double* table = g_Database_CTSCSE[c.record] + ch * cycle;
+            const Mv got = StoreChannel(ch);
+            for (int k = 0; k < c.samples; ++k) ASSERT_EQ(got[k], table[k % cycle]) << ch << " " << k;
+        }
+        EXPECT_EQ(g_NoiseOn, 0);
+        EXPECT_EQ(NoiseBuffer(), std::vector<int32_t>(kNoiseSamples, 0));
     }
+    // The calibration pulse of 0.5 mV, as its name says.
+    ASSERT_NE(Load(CTSCSE_CAL05000, CTSCSE_NOISE_NONE), nullptr);
+    EXPECT_EQ(*std::max_element(g_pECGData[0], g_pECGData[0] + 10000), 0.5);
+    EXPECT_EQ(*std::min_element(g_pECGData[7], g_pECGData[7] + 10000), -0.5);
 }
 
 TEST(LoadDatabaseCTS_CSE, LastRecordLoadsAndTheValuesPastEitherEndAreRefused) {
-    const CHeader last = Load(CTSCSE_MA1_125, CTSCSE_NOISE_BL);
+    const CEcgHeaderPtr last = Load(CTSCSE_MA1_125, CTSCSE_NOISE_BL);
     ASSERT_NE(last, nullptr);
     EXPECT_STREQ(last->szRecordName, "MA1_125");
     EXPECT_EQ(last->nSampleCount, 10 * g_Database_CTSCSE_SampleCount[118]);
     const double* store = g_pECGData[0];
     const std::vector<int32_t> noise = NoiseBuffer();
-
-    struct Case {
-        int record, noise;
-    };
-    for (const Case& c : {Case{119, CTSCSE_NOISE_NONE}, Case{-1, CTSCSE_NOISE_NONE}, Case{0, 15}, Case{0, -1},
-                          Case{INT_MAX, 0}, Case{INT_MIN, 0}, Case{119, 15}}) {
-        EXPECT_EQ(Load(c.record, c.noise), nullptr) << c.record << " " << c.noise;
-        // Nothing of the loaded record changed.
+    for (const auto& [record, noiseIndex] : std::vector<std::pair<int, int>>{
+             {119, CTSCSE_NOISE_NONE}, {-1, CTSCSE_NOISE_NONE}, {0, 15}, {0, -1}, {INT_MAX, 0}, {INT_MIN, 0}, {119, 15}}) {
+        EXPECT_EQ(Load(record, noiseIndex), nullptr) << record << " " << noiseIndex;
         EXPECT_EQ(g_pECGData[0], store);
         EXPECT_EQ(g_nSampleCount, last->nSampleCount);
         EXPECT_EQ(g_nSampleRate, 1000u);
@@ -128,19 +90,16 @@ TEST(LoadDatabaseCTS_CSE, LastRecordLoadsAndTheValuesPastEitherEndAreRefused) {
     }
 }
 
-TEST(LoadDatabaseCTS_CSE, EachNoiseInstallsItsOwnRecordAndNoneClearsIt) {
+TEST(LoadDatabaseCTS_CSE, EachNoiseInstallsItsOwnRecord) {
     g_nNoiseCurrent = 1234;
     for (int noise = CTSCSE_NOISE_50HZ; noise <= CTSCSE_NOISE_HF_50; ++noise) {
         std::fill(g_NoiseData, g_NoiseData + kNoiseSamples, -5);
         ASSERT_NE(Load(CTSCSE_ANE20002, noise), nullptr);
         EXPECT_EQ(g_NoiseOn, 1) << noise;
-        EXPECT_EQ(NoiseBuffer(), NoiseTable(noise)) << noise;
+        EXPECT_EQ(NoiseBuffer(), std::vector<int32_t>(g_Database_CTSCSE_Noise[noise],
+                                                      g_Database_CTSCSE_Noise[noise] + kNoiseSamples)) << noise;
     }
-    ASSERT_NE(Load(CTSCSE_ANE20002, CTSCSE_NOISE_NONE), nullptr);
-    EXPECT_EQ(g_NoiseOn, 0);
-    EXPECT_EQ(NoiseBuffer(), std::vector<int32_t>(kNoiseSamples, 0));
-    // The noise position keeps cycling across loads.
-    EXPECT_EQ(g_nNoiseCurrent, 1234u);
+    EXPECT_EQ(g_nNoiseCurrent, 1234u) << "the noise position keeps cycling across loads";
 }
 
 // Codes worked by hand for a 12-bit device, range 5 mV: code = 2048 + mV / 5 x 2000, truncated.
@@ -151,11 +110,10 @@ TEST(LoadDatabaseCTS_CSE, BaselineWanderReachesTheDacCodesOfEveryOutput) {
     const double* top = std::find(leadI, leadI + g_nSampleCount, 1.0);
     ASSERT_NE(top, leadI + g_nSampleCount) << "CAL10000 reaches 1.0 mV on lead I";
     g_nSampleCurrent = static_cast<uint64_t>(top - leadI);
-    const int32_t* high = std::max_element(g_NoiseData, g_NoiseData + kNoiseSamples);
-    const int32_t* low = std::min_element(g_NoiseData, g_NoiseData + kNoiseSamples);
-    ASSERT_EQ(*high, 499);
-    ASSERT_EQ(*low, -499);
-
+    const int64_t high = std::max_element(g_NoiseData, g_NoiseData + kNoiseSamples) - g_NoiseData;
+    const int64_t low = std::min_element(g_NoiseData, g_NoiseData + kNoiseSamples) - g_NoiseData;
+    ASSERT_EQ(g_NoiseData[high], 499);
+    ASSERT_EQ(g_NoiseData[low], -499);
     struct Case {
         const char* what;
         int64_t noiseAt;
@@ -163,23 +121,18 @@ TEST(LoadDatabaseCTS_CSE, BaselineWanderReachesTheDacCodesOfEveryOutput) {
         double range;
         int limb, chest;
     };
-    const Case cases[] = {
-        {"1.0 + 0.499 mV", high - g_NoiseData, true, 5.0, 2647, 2642},
-        {"1.0 - 0.499 mV", low - g_NoiseData, true, 5.0, 2248, 2243},
-        {"switched off", high - g_NoiseData, false, 5.0, 2448, 2443},
-        {"limited to a 1.2 mV range", high - g_NoiseData, true, 1.2, 4048, 4048},
-        // The index wraps: 10000 past the peak is the peak.
-        {"wrapped index", (high - g_NoiseData) + kNoiseSamples, true, 5.0, 2647, 2642},
-    };
-    for (const Case& c : cases) {
+    for (const Case& c : {Case{"1.0 + 0.499 mV", high, true, 5.0, 2647, 2642}, Case{"1.0 - 0.499 mV", low, true, 5.0, 2248, 2243},
+                          Case{"switched off", high, false, 5.0, 2448, 2443},
+                          Case{"limited to a 1.2 mV range", high, true, 1.2, 4048, 4048},
+                          // The index wraps: 10000 past the peak is the peak.
+                          Case{"wrapped index", high + kNoiseSamples, true, 5.0, 2647, 2642}}) {
         g_nNoiseCurrent = static_cast<uint64_t>(c.noiseAt);
         EnableNoise(c.noiseOn);
         g_fVoltageRange = c.range;
         int frame[8] = {};
         PrepareRawData(frame);
-        EXPECT_EQ(frame[0], c.limb) << c.what;
-        EXPECT_EQ(frame[1], c.limb) << c.what;
-        for (int ch = 2; ch < 8; ++ch) EXPECT_EQ(frame[ch], c.chest) << c.what << " channel " << ch;
+        EXPECT_EQ(std::vector<int>(frame, frame + 8), (std::vector<int>{c.limb, c.limb, c.chest, c.chest, c.chest,
+                                                                         c.chest, c.chest, c.chest})) << c.what;
     }
     g_fVoltageRange = 5.0;
 }
@@ -189,10 +142,8 @@ TEST(LoadDatabaseCTS_CSE, StopsTheRunningOutputEvenWhenItRefuses) {
         g_hStopPlayEvent.ResetEvent();
         g_stopSeen = -1;
         ASSERT_TRUE(CreateThread(&g_hPlayThread, WaitForStop, nullptr));
-        const CHeader header = Load(record, CTSCSE_NOISE_NONE);
-        EXPECT_EQ(header != nullptr, record == CTSCSE_CAL20000);
-        // Joined before the load returned.
-        EXPECT_EQ(g_hPlayThread, 0u);
+        EXPECT_EQ(Load(record, CTSCSE_NOISE_NONE) != nullptr, record == CTSCSE_CAL20000);
+        EXPECT_EQ(g_hPlayThread, 0u) << "joined before the load returned";
         EXPECT_EQ(g_stopSeen, 1) << record;
     }
 }

@@ -5,10 +5,6 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
-#include <string>
-#include <vector>
-
-#include "engine/sample_store.h"
 #include "loaders/loader_test_support.h"
 #include "loaders/mit_loader.h"
 #include "support/test_support.h"
@@ -19,15 +15,7 @@ namespace {
 // Digital -2048..2047 over physical -2048..2047 mV: gain 1, baseline trunc(2047 - 2047 + 1) = 1,
 // so a raw value v loads as v - 1 mV.
 RawEdfSignal Lead(const std::string& label) {
-    RawEdfSignal signal;
-    signal.label = label;
-    signal.unit = "mV";
-    signal.physicalMin = "-2048";
-    signal.physicalMax = "2047";
-    signal.digitalMin = "-2048";
-    signal.digitalMax = "2047";
-    signal.samplesPerRecord = "100";
-    return signal;
+    return RawEdfSignal{label, "mV", "-2048", "2047", "-2048", "2047", "100"};
 }
 
 // Two leads, I and V2, for records seconds: I cycles through -3 ... 3 (mean near 0, so
@@ -45,23 +33,24 @@ CEcgHeaderPtr Load(const std::string& path, WaveformType kind = WaveformEDF) {
 int g_nPreviewFrames = 0;
 void CountPreviewFrames(double, double*, bool) { ++g_nPreviewFrames; }
 
+// Each test names its own repository; the default is left to the one test about it.
+struct EdfLoader : ::testing::Test {
+    CTempDir data, repository;
+    void SetUp() override { g_pszRepository = repository.Path().c_str(); }
+};
+
 }  // namespace
 
-TEST(EdfLoader, DefaultRepositoryIsADirectoryUnderTheWorkingDirectory) {
-    CTempDir data;
-    CTempDir work;
+TEST(EdfLoaderDefault, RepositoryIsADirectoryUnderTheWorkingDirectory) {
+    CTempDir data, work;
     WriteEdf(data.File("r01.edf"));
     CWorkingDirectory inWork(work.Path());
     CEcgHeaderPtr header = Load(data.File("r01.edf"));
     ASSERT_NE(header, nullptr);
-    EXPECT_STREQ(header->szRecordName, "r01");
-    EXPECT_EQ(header->nSignals, 2);
-    EXPECT_EQ(header->nSampleRate, 100);
-    EXPECT_EQ(header->nSampleCount, 200);
+    ASSERT_TRUE(TAVOLoadMITDatabase(header.get()));
+    ExpectRecord(header.get(), "r01", 2, 100, 200, WaveformEDF);
     EXPECT_TRUE(FileExists(work.File("c:\\Physionet/r01.hea")));
     EXPECT_TRUE(FileExists(work.File("c:\\Physionet/r01.dat")));
-    EXPECT_EQ(g_WaveformType, WaveformEDF);
-
     // The converted record is reused: the EDF file is no longer needed.
     ASSERT_EQ(unlink(data.File("r01.edf").c_str()), 0);
     CEcgHeaderPtr again = Load(data.File("r01.edf"));
@@ -69,10 +58,9 @@ TEST(EdfLoader, DefaultRepositoryIsADirectoryUnderTheWorkingDirectory) {
     EXPECT_EQ(again->nSampleCount, 200);
 }
 
-TEST(EdfLoader, RecordMissingItsSignalFileIsConvertedAgain) {
-    CTempDir data;
-    CTempDir repository;
-    g_pszRepository = repository.Path().c_str();
+// A record missing its signal file is converted again; only ".edf" converts, another
+// extension loads only a record already converted; a long name is cut to 15 characters.
+TEST_F(EdfLoader, ConvertsWhenTheRecordIsMissingOrIncomplete) {
     WriteEdf(data.File("r01.edf"), 2);
     ASSERT_NE(Load(data.File("r01.edf")), nullptr);
     ASSERT_EQ(unlink(repository.File("r01.dat").c_str()), 0);
@@ -81,85 +69,58 @@ TEST(EdfLoader, RecordMissingItsSignalFileIsConvertedAgain) {
     ASSERT_NE(header, nullptr);
     EXPECT_EQ(header->nSampleCount, 300) << "converted from the new file";
     EXPECT_TRUE(FileExists(repository.File("r01.dat")));
-}
 
-TEST(EdfLoader, RepositoryEndingInASlashIsJoinedWithoutAnother) {
-    CTempDir data;
-    CTempDir base;
-    const std::string repository = base.Path() + "/edf/";
-    g_pszRepository = repository.c_str();
-    WriteEdf(data.File("r01.edf"));
-    ASSERT_NE(Load(data.File("r01.edf")), nullptr);
-    EXPECT_TRUE(FileExists(base.File("edf/r01.hea")));
-    EXPECT_TRUE(FileExists(base.File("edf/r01.dat")));
-}
-
-TEST(EdfLoader, LongFileNameIsCutToFifteenCharacters) {
-    CTempDir data;
-    CTempDir repository;
-    g_pszRepository = repository.Path().c_str();
-    WriteEdf(data.File("abcdefghijklmnopq.edf"));
-    CEcgHeaderPtr header = Load(data.File("abcdefghijklmnopq.edf"));
-    ASSERT_NE(header, nullptr);
-    EXPECT_STREQ(header->szRecordName, "abcdefghijklmno");
-    EXPECT_TRUE(FileExists(repository.File("abcdefghijklmno.hea")));
-}
-
-TEST(EdfLoader, OtherExtensionLoadsOnlyARecordAlreadyConverted) {
-    CTempDir data;
-    CTempDir repository;
-    g_pszRepository = repository.Path().c_str();
     WriteEdf(data.File("r02.EDF"));
     EXPECT_EQ(Load(data.File("r02.EDF")), nullptr);
     EXPECT_FALSE(FileExists(repository.File("r02.hea")));
     WriteEdf(data.File("r02.edf"));
     ASSERT_NE(Load(data.File("r02.edf")), nullptr);
     EXPECT_NE(Load(data.File("r02.EDF")), nullptr);
+
+    WriteEdf(data.File("abcdefghijklmnopq.edf"));
+    header = Load(data.File("abcdefghijklmnopq.edf"));
+    ASSERT_NE(header, nullptr);
+    EXPECT_STREQ(header->szRecordName, "abcdefghijklmno");
+    EXPECT_TRUE(FileExists(repository.File("abcdefghijklmno.hea")));
+
+    const std::string slashed = repository.Path() + "/edf/";
+    g_pszRepository = slashed.c_str();
+    ASSERT_NE(Load(data.File("r01.edf")), nullptr);
+    EXPECT_TRUE(FileExists(repository.File("edf/r01.dat"))) << "joined without another slash";
 }
 
 // The requested kind is in force after the samples are loaded, for preview and playback.
-TEST(EdfLoader, PlaybackKindSurvivesTheSampleLoad) {
-    CTempDir data;
-    CTempDir repository;
-    g_pszRepository = repository.Path().c_str();
+TEST_F(EdfLoader, PlaybackKindSurvivesTheSampleLoad) {
     WriteEdf(data.File("r01.edf"));
     for (WaveformType kind : {WaveformEDFChestV1V4, WaveformEDF}) {
-        SCOPED_TRACE(kind);
         CEcgHeaderPtr header = Load(data.File("r01.edf"), kind);
         ASSERT_NE(header, nullptr);
         EXPECT_EQ(MappingTable(), (std::vector<int>{0, -1, -1, 1, -1, -1, -1, -1}));
         ASSERT_TRUE(TAVOLoadMITDatabase(header.get()));
         EXPECT_EQ(g_WaveformType, kind);
         EXPECT_TRUE(ValidateECGData());
-        const std::vector<double> leadI = StoreChannel(0);
+        const Mv leadI = StoreChannel(0);
         ASSERT_EQ(leadI.size(), 200u);
         EXPECT_EQ(leadI[0], -4.0);
         EXPECT_EQ(leadI[150], -1.0);  // 150 % 7 - 3 - 1
-        EXPECT_EQ(StoreChannel(1), std::vector<double>(200, 2.0));
+        EXPECT_EQ(StoreChannel(1), Mv(200, 2.0));
         g_nPreviewFrames = 0;
         EXPECT_TRUE(GetWaveformSignal(0, 1, CountPreviewFrames));
         EXPECT_EQ(g_nPreviewFrames, 101);
     }
 }
 
-TEST(EdfLoader, FailuresKeepThePlaybackKind) {
-    CTempDir data;
-    CTempDir repository;
-    g_pszRepository = repository.Path().c_str();
+TEST_F(EdfLoader, FailuresKeepThePlaybackKind) {
     g_WaveformType = WaveformGenerated;
     EXPECT_EQ(Load(data.File("missing.edf")), nullptr);
-    EXPECT_EQ(g_WaveformType, WaveformGenerated);
     WriteBinaryFile(data.File("bad.edf"), RawEdfHead("0", "1", "0", "1", {Lead("I")}));
     EXPECT_EQ(Load(data.File("bad.edf")), nullptr);
-    EXPECT_EQ(g_WaveformType, WaveformGenerated);
     EXPECT_FALSE(FileExists(repository.File("bad.hea")));
-
     WriteEdf(data.File("r01.edf"));
-    g_pszRepository = "/proc/tavo-no-such-directory/edf";
-    EXPECT_EQ(Load(data.File("r01.edf")), nullptr);
-    g_pszRepository = nullptr;
-    EXPECT_EQ(Load(data.File("r01.edf")), nullptr);
-    g_pszRepository = repository.Path().c_str();
+    for (const char* unusable : {"/proc/tavo-no-such-directory/edf", static_cast<const char*>(nullptr)}) {
+        g_pszRepository = unusable;
+        EXPECT_EQ(Load(data.File("r01.edf")), nullptr);
+    }
     EXPECT_EQ(LoadDatabaseEDF(nullptr, WaveformEDF), nullptr);
     EXPECT_EQ(g_WaveformType, WaveformGenerated);
 }
@@ -167,22 +128,16 @@ TEST(EdfLoader, FailuresKeepThePlaybackKind) {
 // An EDF+ file from the EDF library carries an annotation signal of 57 samples per
 // 1-second record, so its frame frequency is gcd(100, 57) = 1: one frame per record,
 // each channel the mean of its hundred samples.
-TEST(EdfLoader, EdfPlusFileFromTheEdfLibraryLoadsOneFramePerRecord) {
+TEST_F(EdfLoader, EdfPlusFileFromTheEdfLibraryLoadsOneFramePerRecord) {
     if (!kHasEdfWriter) GTEST_SKIP() << "this build has no EDF library to write the file with";
-    CTempDir data;
-    CTempDir repository;
-    g_pszRepository = repository.Path().c_str();
     // Lead I alternates 3 and 1 in record 0, 5 and 3 in record 1 (gain 1, baseline 1).
     ASSERT_TRUE(WriteEdfPlusFile(data.File("plus.edf"), {{"I", 100, -2048, 2047, -2048, 2047, "mV"}}, 2,
-                                 [](int, long long n) { return static_cast<short>((n % 2 != 0 ? 1 : 3) + 2 * (n / 100)); }));
+                                 [](int, long long n) { return static_cast<short>((n % 2 ? 1 : 3) + 2 * (n / 100)); }));
     CEcgHeaderPtr header = Load(data.File("plus.edf"));
     ASSERT_NE(header, nullptr);
-    EXPECT_EQ(HeaderLabels(header.get()), (std::vector<std::string>{"I", "EDF Annotations"}));
+    EXPECT_EQ(HeaderLabels(header.get()), "I,EDF Annotations");
     EXPECT_EQ(header->nSampleRate, 1);
     EXPECT_EQ(header->nSampleCount, 2);
     ASSERT_EQ(LoadMITDatabase(header.get()), 1);
-    const std::vector<double> leadI = StoreChannel(0);
-    ASSERT_EQ(leadI.size(), 2u);
-    EXPECT_EQ(leadI[0], 1.0);  // mean raw 2, less the baseline
-    EXPECT_EQ(leadI[1], 3.0);
+    EXPECT_EQ(StoreChannel(0), (Mv{1.0, 3.0}));  // mean raw 2 and 4, less the baseline
 }
