@@ -24,8 +24,8 @@ public:
     std::string DeviceDir() const { return m_root.File("dev"); }
     std::string LockDir() const { return m_root.File("lock"); }
     std::string CalibrationDir() const { return m_root.File("cal"); }
-    std::string NodePath(int port) const;
-    std::string LockPath(int port) const;
+    std::string NodePath(int port) const { return DeviceDir() + "/ttyACM" + std::to_string(port); }
+    std::string LockPath(int port) const { return LockDir() + "/kestrane.ACM" + std::to_string(port) + ".lock"; }
     std::string Scratch(const std::string& name) const { return m_root.File(name); }
 
 private:
@@ -35,7 +35,5 @@ private:
 
 // The 4-byte native-endian pid held by a lock file, or -1 when it is not 4 bytes long.
 long long LockOwner(const std::string& path);
-// A lock file holding exactly these bytes.
-void WriteLockFile(const std::string& path, const std::vector<unsigned char>& bytes);
 // The 4 bytes of a pid as a lock file holds them.
 std::vector<unsigned char> PidBytes(int pid);

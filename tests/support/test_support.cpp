@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -45,3 +46,11 @@ std::vector<unsigned char> ReadWholeFile(const std::string& path) {
 }
 
 bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+int ExitCodeInChild(const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child == 0) _exit(body());
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}
