@@ -2,13 +2,11 @@
 
 #include "device_world.h"
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdint>
 #include <cstring>
 
-#include "device/serial_port.h"
 #include "tavo/tavo.h"
 
 CDeviceWorld::CDeviceWorld() {
@@ -36,6 +34,15 @@ VirtualGenerator* CDeviceWorld::Add(const VirtualGeneratorOptions& options) {
     }
     m_generators.push_back(std::move(generator));
     return m_generators.back().get();
+}
+
+VirtualGenerator* CDeviceWorld::Connect(const AdjustOptions& adjust, int port) {
+    VirtualGeneratorOptions options = Options(port);
+    if (adjust) adjust(options);
+    VirtualGenerator* generator = Add(options);
+    if (generator == nullptr || FindDevice(port)) return generator;
+    ADD_FAILURE() << "no connection to the virtual generator on port " << port;
+    return nullptr;
 }
 
 long long LockOwner(const std::string& path) {

@@ -2,12 +2,20 @@
 // One device test's private world: temporary device, lock and calibration directories
 // handed to the library, and virtual generators on chosen ports.
 
+#include <gtest/gtest.h>
+
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "device/device_io.h"
+#include "device/serial_port.h"
 #include "sim/virtual_generator.h"
 #include "support/test_support.h"
+
+using Bytes = std::vector<uint8_t>;
+using AdjustOptions = std::function<void(VirtualGeneratorOptions&)>;
 
 class CDeviceWorld {
 public:
@@ -20,6 +28,9 @@ public:
     VirtualGeneratorOptions Options(int port) const;
     // Starts a generator; null (and a test failure) when no pty can be had.
     VirtualGenerator* Add(const VirtualGeneratorOptions& options);
+    // Starts a generator on port with adjusted options and connects to it; null (and a test
+    // failure) when either fails.
+    VirtualGenerator* Connect(const AdjustOptions& adjust = nullptr, int port = 0);
 
     std::string DeviceDir() const { return m_root.File("dev"); }
     std::string LockDir() const { return m_root.File("lock"); }

@@ -3,14 +3,12 @@
 
 #include "device/dac_calibration.h"
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstring>
 #include <tuple>
 
 #include "device/protocol.h"
-#include "device/serial_port.h"
 #include "device_world.h"
 
 namespace {
@@ -30,8 +28,7 @@ void LoadText(const CDeviceWorld& world, const std::string& text) {
 
 TEST(DacCalibration, LoadsTheFileNamedAfterTheConnectedDevice) {
     CDeviceWorld world;
-    ASSERT_NE(world.Add(world.Options(0)), nullptr);
-    ASSERT_TRUE(FindDevice(0));
+    ASSERT_NE(world.Connect(), nullptr);
     ReadDeviceHWInfo();
     EXPECT_EQ(std::string(GetDACFilePath()), world.CalibrationDir() + "/TAVO_DAC03-170025.txt");
     WriteTextFile(GetDACFilePath(), "2048, 2049\n7\n");
@@ -42,10 +39,7 @@ TEST(DacCalibration, LoadsTheFileNamedAfterTheConnectedDevice) {
 
 TEST(DacCalibration, SixteenBitDeviceNeverLoads) {
     CDeviceWorld world;
-    VirtualGeneratorOptions options = world.Options(0);
-    options.has16BitDac = true;
-    ASSERT_NE(world.Add(options), nullptr);
-    ASSERT_TRUE(FindDevice(0));
+    ASSERT_NE(world.Connect([](VirtualGeneratorOptions& o) { o.has16BitDac = true; }), nullptr);
     ReadDeviceHWInfo();
     ASSERT_EQ(g_nDACBit, 1);
     WriteTextFile(GetDACFilePath(), "2050\n");
@@ -103,9 +97,8 @@ TEST(DacCalibration, UnusableFilesLeaveTheTable) {
 // Planes worked by hand: byte 4 + i is 0xFF when bit 11 - i of the code is set.
 TEST(DacCalibration, StaticValueCommandBytes) {
     CDeviceWorld world;
-    VirtualGenerator* generator = world.Add(world.Options(0));
+    VirtualGenerator* generator = world.Connect();
     ASSERT_NE(generator, nullptr);
-    ASSERT_TRUE(FindDevice(0));
     struct Case { int code; std::vector<uint8_t> planes; int decoded; };
     for (const Case& c : {Case{0x800, {0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0x800}, Case{0xFFF, std::vector<uint8_t>(12, 0xFF), 0xFFF},
                           Case{0x1ABC, {0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0}, 0xABC}, Case{0, std::vector<uint8_t>(12, 0), 0}}) {

@@ -3,32 +3,36 @@
 
 #include "device/protocol.h"
 
-#include <gtest/gtest.h>
-
 #include <cstring>
-#include <functional>
+#include <tuple>
 
-#include "device/device_io.h"
-#include "device/serial_port.h"
 #include "device_world.h"
 
 namespace {
 
-using Adjust = std::function<void(VirtualGeneratorOptions&)>;
-const Adjust kOlder = [](VirtualGeneratorOptions& o) { o.isNewer = false; };
-using Bytes = std::vector<uint8_t>;
 const Bytes kModelRequest = {0x12, 0x55, 0xAA, 0x00, 0x00};
+using Identity = std::tuple<int, int, std::string, std::string>;
 
 // Connects to a generator on port 0 and reads its identity. Null on failure.
-VirtualGenerator* Connect(CDeviceWorld& world, const Adjust& adjust = nullptr) {
+VirtualGenerator* Connect(CDeviceWorld& world, const AdjustOptions& adjust = nullptr) {
     g_nDeviceReadTimeout = 300;  // an older device leaves the block read to time out
-    VirtualGeneratorOptions options = world.Options(0);
-    if (adjust) adjust(options);
-    VirtualGenerator* generator = world.Add(options);
-    if (generator == nullptr || !FindDevice(0)) return nullptr;
-    ReadDeviceHWInfo();
+    VirtualGenerator* generator = world.Connect(adjust);
+    if (generator != nullptr) ReadDeviceHWInfo();
     return generator;
 }
+
+// What the last identity read left: newer or not, DAC width, full and short serial texts.
+Identity LastIdentity() { return {g_bIsISPSupported, g_nDACBit, g_strHWInfo, g_strSerialNumber}; }
+
+// "result:model name|serial text" of a record filled with 'x' first; each text ends at its NUL or 16 bytes.
+std::string Record(int (*get)(MODEL_INFORMATION*)) {
+    MODEL_INFORMATION info;
+    std::memset(&info, 'x', sizeof info);
+    const int result = get(&info);
+    return std::to_string(result) + ":" + std::string(info.szModelName, strnlen(info.szModelName, 16)) + "|" +
+           std::string(info.szSerialNumber, strnlen(info.szSerialNumber, 16));
+}
+int GetRecord(MODEL_INFORMATION* info) { return TAVOGetDeviceInformation(info); }
 
 Bytes Command(const VirtualGenerator& generator, size_t fromEnd = 1) {
     const auto commands = generator.Statistics().commands;
@@ -40,70 +44,47 @@ Bytes Command(const VirtualGenerator& generator, size_t fromEnd = 1) {
 // Serial texts worked by hand from the two formats: K, letter(s), then the numbers. 18 characters
 // do not fit the 16 of the record, which is then left untouched.
 TEST(Protocol, NewerDeviceSerialFormats) {
-    struct Case { uint8_t model, batch, group; uint16_t index; const char *full, *shortText; int dacBit; };
+    struct Case { uint8_t model, batch, group; uint16_t index; std::string full, shortText; int dacBit; };
     for (const Case& c : {Case{20, 3, 16, 25, "KA1603025", "1603025", 0}, Case{20, 3, 17, 25, "KAB2003-170025", "03-170025", 0},
                           Case{21, 3, 17, 25, "KAB2103-170025", "03-170025", 1}, Case{7, 3, 200, 25, "KAB0703-2000025", "03-2000025", 0},
-                          Case{255, 255, 255, 65535, "KAB255255-25565535", nullptr, 0}}) {
+                          Case{255, 255, 255, 65535, "KAB255255-25565535", "", 0}}) {
         CDeviceWorld world;
         ASSERT_NE(Connect(world, [&](VirtualGeneratorOptions& o) {
                       o.modelNumber = c.model, o.serialBatch = c.batch, o.serialGroup = c.group, o.serialIndex = c.index;
                   }), nullptr);
-        EXPECT_EQ(g_bIsISPSupported, 1);
-        EXPECT_STREQ(g_strHWInfo, c.full);
-        if (c.shortText != nullptr) {
-            EXPECT_STREQ(g_strSerialNumber, c.shortText);
-            EXPECT_EQ(g_nDACBit, c.dacBit) << "block byte 8 = " << int(c.model);
+        EXPECT_STREQ(TAVOGetSerialNumber(), c.full.c_str());
+        EXPECT_EQ(Record(GetRecord), "1:TAVO 2.0|" + (c.full.size() < 16 ? c.full : std::string(16, 'x')));
+        if (!c.shortText.empty()) {
+            EXPECT_EQ(LastIdentity(), Identity(1, c.dacBit, c.full, c.shortText)) << "block byte 8 = " << int(c.model);
         }
-        EXPECT_STREQ(TAVOGetSerialNumber(), c.full);
-        MODEL_INFORMATION info;
-        std::memset(&info, 'x', sizeof info);
-        ASSERT_TRUE(TAVOGetDeviceInformation(&info));
-        EXPECT_EQ(std::memcmp(info.szModelName, "TAVO 2.0", 9), 0);
-        if (std::strlen(c.full) < 16) EXPECT_STREQ(info.szSerialNumber, c.full);
-        else EXPECT_EQ(std::string(info.szSerialNumber, 16), std::string(16, 'x'));
     }
     EXPECT_FALSE(TAVOGetDeviceInformation(nullptr));
 }
 
-TEST(Protocol, OlderDeviceTakesItsSerialFromTheModelReply) {
+TEST(Protocol, OlderDeviceTakesItsSerialFromTheModelReplyAndRefusesBlockOperations) {
     CDeviceWorld world;
-    VirtualGenerator* generator = Connect(world, [](VirtualGeneratorOptions& o) {
-        o.isNewer = false;
-        o.has16BitDac = true;  // an older device never gets 16-bit codes
-    });
+    // An older device never gets 16-bit codes.
+    VirtualGenerator* generator = Connect(world, [](VirtualGeneratorOptions& o) { o.isNewer = false, o.has16BitDac = true; });
     ASSERT_NE(generator, nullptr);
-    EXPECT_EQ(g_bIsISPSupported, 0);
-    EXPECT_EQ(g_nDACBit, 0);
-    EXPECT_STREQ(g_strSerialNumber, "1234567");
-    EXPECT_STREQ(g_strHWInfo, "");
+    EXPECT_EQ(LastIdentity(), Identity(0, 0, "", "1234567"));
     EXPECT_EQ(generator->Statistics().commands, (std::vector<Bytes>{{0xAA}, kModelRequest, {0x55}}));
     const char* first = TAVOGetSerialNumber();
     EXPECT_STREQ(first, "KT1234567");
     EXPECT_EQ(TAVOGetSerialNumber(), first) << "the same static buffer every time";
-    MODEL_INFORMATION info{};
-    ASSERT_TRUE(TAVOGetDeviceInformation(&info));
-    EXPECT_STREQ(info.szSerialNumber, "KT1234567");
-
+    EXPECT_EQ(Record(GetRecord), "1:TAVO 2.0|KT1234567");
     MODEL_INFORMATION_EX model{};
     HW_INFORMATION_EX hw{};
-    EXPECT_EQ(GetModelInfo(&model), 0);
-    EXPECT_EQ(GetHWInfo(&hw), 0);
-    EXPECT_EQ(UpdateDeviceInformation(&model, &hw), 0);
+    EXPECT_EQ(GetModelInfo(&model) + GetHWInfo(&hw) + UpdateDeviceInformation(&model, &hw), 0);
     EXPECT_EQ(generator->Statistics().commands.size(), 3u) << "block operations send nothing";
 }
 
 TEST(Protocol, ModelReplyNeedsEighteenBytes) {
     for (const size_t cut : {17, 18, 19}) {
         CDeviceWorld world;
-        ASSERT_NE(Connect(world, [&](VirtualGeneratorOptions& o) {
-                      kOlder(o), o.replyFault = ReplyFault::Cut, o.cutAt = cut;
-                  }), nullptr);
+        ASSERT_NE(Connect(world, [&](VirtualGeneratorOptions& o) { o.isNewer = false, o.replyFault = ReplyFault::Cut, o.cutAt = cut; }),
+                  nullptr);
         EXPECT_STREQ(g_strSerialNumber, cut >= 18 ? "1234567" : "") << cut << " bytes";
-        MODEL_INFORMATION model;
-        std::memset(&model, 'x', sizeof model);
-        EXPECT_EQ(DoGetModelInfo(&model), cut >= 18 ? 1 : 0);
-        EXPECT_EQ(std::string(model.szModelName, 16), cut >= 18 ? "TAVO 2.0        " : std::string(16, 'x'));
-        EXPECT_EQ(std::string(model.szSerialNumber, 16), cut >= 18 ? "KT1234567       " : std::string(16, 'x'));
+        EXPECT_EQ(Record(DoGetModelInfo), cut >= 18 ? "1:TAVO 2.0        |KT1234567       " : "0:" + std::string(16, 'x') + "|" + std::string(16, 'x'));
     }
 }
 
@@ -111,17 +92,13 @@ TEST(Protocol, ModelReplyNeedsEighteenBytes) {
 TEST(Protocol, ShortOrBadBlocksLeaveTheNewerDeviceUnrecognised) {
     struct Case { ReplyFault fault; size_t cutAt; const char* shortText; };
     for (const Case& c : {Case{ReplyFault::Cut, 0, ""}, Case{ReplyFault::Cut, 3, ""}, Case{ReplyFault::Cut, 40, "1234567"},
-                          Case{ReplyFault::Cut, 63, "1234567"}, Case{ReplyFault::Garbage, 0, ""},
-                          Case{ReplyFault::Silence, 0, ""}}) {
+                          Case{ReplyFault::Cut, 63, "1234567"}, Case{ReplyFault::Garbage, 0, ""}, Case{ReplyFault::Silence, 0, ""}}) {
         CDeviceWorld world;
         VirtualGenerator* generator = Connect(world, [](VirtualGeneratorOptions& o) { o.has16BitDac = true; });
         ASSERT_NE(generator, nullptr);
         generator->SetReplyFault(c.fault, c.cutAt);
         EXPECT_EQ(ReadDeviceHWInfo(), 0);
-        EXPECT_EQ(g_bIsISPSupported, 0);
-        EXPECT_EQ(g_nDACBit, 0);
-        EXPECT_STREQ(g_strHWInfo, "");
-        EXPECT_STREQ(g_strSerialNumber, c.shortText) << "cut at " << c.cutAt;
+        EXPECT_EQ(LastIdentity(), Identity(0, 0, "", c.shortText)) << "cut at " << c.cutAt;
         MODEL_INFORMATION_EX model{};
         EXPECT_EQ(GetModelInfo(&model), 0);
     }
@@ -133,13 +110,10 @@ TEST(Protocol, ExtendedQueriesAndRewriteReachTheBlockByteForByte) {
     ASSERT_NE(generator, nullptr);
     MODEL_INFORMATION_EX model{};
     HW_INFORMATION_EX hw{};
-    ASSERT_EQ(GetModelInfo(&model), 1);
-    EXPECT_EQ(std::memcmp(model.szModelCode, "TA\x14\x03", 4), 0);
-    EXPECT_EQ(model.nSerialIndex, 25u);
-    EXPECT_EQ(model.nSerialGroup, 17u);
-    ASSERT_EQ(GetHWInfo(&hw), 1);
-    EXPECT_EQ(std::vector<unsigned>({hw.nHWInfo0, hw.nHWInfo1, hw.nHWInfo2}), (std::vector<unsigned>{7, 8, 9}));
-
+    ASSERT_EQ(GetModelInfo(&model) + GetHWInfo(&hw), 2);
+    EXPECT_EQ(std::string(model.szModelCode, 4), "TA\x14\x03");
+    EXPECT_EQ(std::make_tuple(model.nSerialIndex, model.nSerialGroup, hw.nHWInfo0, hw.nHWInfo1, hw.nHWInfo2),
+              std::make_tuple(25u, 17u, 7u, 8u, 9u));
     // Bytes 3 and 6-15: store request, letters, model, batch, group (300 & 0xFF), index (the low
     // 16 bits of 0x12345, high byte first), then the three hardware bytes (0x101 & 0xFF).
     std::array<uint8_t, 64> expected = generator->HardwareBlock();
@@ -153,22 +127,13 @@ TEST(Protocol, ExtendedQueriesAndRewriteReachTheBlockByteForByte) {
     EXPECT_EQ(generator->HardwareBlock(), expected);
     EXPECT_STREQ(g_strHWInfo, "KQR2204-449029");
     EXPECT_EQ(g_nDACBit, 0) << "the width is settled at connection only";
-}
 
-TEST(Protocol, FailedRewriteKeepsTheConfirmedBlock) {
-    CDeviceWorld world;
-    VirtualGenerator* generator = Connect(world);
-    ASSERT_NE(generator, nullptr);
-    unsigned char before[64];
-    std::memcpy(before, g_DeviceHWInfo, sizeof before);
+    const std::vector<unsigned char> confirmed(g_DeviceHWInfo, g_DeviceHWInfo + 64);
     generator->SetReplyFault(ReplyFault::Silence);
-    MODEL_INFORMATION_EX model{{'Q', 'R', 22, 4}, 1, 2};
-    HW_INFORMATION_EX hw{1, 2, 3};
-    EXPECT_EQ(UpdateDeviceInformation(&model, &hw), 0);
-    EXPECT_EQ(std::memcmp(g_DeviceHWInfo, before, sizeof before), 0);
+    model.szModelCode[0] = 'Z';
     const unsigned char mfg[16] = {1};
-    EXPECT_EQ(WriteMfgInfo(mfg, sizeof mfg), 0);
-    EXPECT_EQ(std::memcmp(g_DeviceHWInfo, before, sizeof before), 0);
+    EXPECT_EQ(UpdateDeviceInformation(&model, &hw) + WriteMfgInfo(mfg, sizeof mfg), 0);
+    EXPECT_EQ(std::vector<unsigned char>(g_DeviceHWInfo, g_DeviceHWInfo + 64), confirmed) << "a failed rewrite keeps the block";
 }
 
 TEST(Protocol, ManufacturingBytesAreSixteen) {
@@ -181,7 +146,6 @@ TEST(Protocol, ManufacturingBytesAreSixteen) {
     std::memset(bytes, 0xEE, sizeof bytes);
     EXPECT_EQ(ReadMfgInfo(bytes, sizeof bytes), 1);
     for (int i = 0; i < 20; ++i) EXPECT_EQ(bytes[i], i < 16 ? 0xA0 + i : 0xEE) << "byte " << i;
-
     std::array<uint8_t, 64> expected = generator->HardwareBlock();
     for (int i = 0; i < 20; ++i) bytes[i] = static_cast<unsigned char>(0x30 + i);
     std::copy(bytes, bytes + 16, expected.begin() + 48);
@@ -197,25 +161,20 @@ TEST(Protocol, LinkIdentifierStopCloseAndSendCommand) {
     EXPECT_EQ(GetLinkID(), 0xC7u) << "the reply's third byte";
     const Bytes command = Command(*generator);
     EXPECT_TRUE(command.size() == 3 && command[0] == 0x44 && command[1] == 0x01);
-
     const unsigned char link[3] = {0x44, 0x01, 0x00};
     unsigned char reply[3] = {};
     EXPECT_EQ(SendCommand(link, 3, reply, 3), 1);
     EXPECT_EQ(SendCommand(link, 3, nullptr, 0), 1) << "no reply wanted";
     EXPECT_EQ(DeviceReadData(reply, 3), 3) << "the unread reply was still waiting";
-
     const size_t before = generator->Statistics().commands.size();
-    EXPECT_EQ(NotifyToStopOutputing(), 1);
-    EXPECT_EQ(APClose(), 1);
+    EXPECT_EQ(NotifyToStopOutputing() + APClose(), 2);
     ASSERT_TRUE(generator->WaitUntil([&](const auto& stats) { return stats.commands.size() >= before + 2; }, 5000));
     EXPECT_EQ(Command(*generator, 2), Bytes{'S'});
     EXPECT_EQ(Command(*generator), Bytes{'C'});
-
     generator->SetReplyFault(ReplyFault::Cut, 2);
     EXPECT_EQ(SendCommand(link, 3, reply, 3), 0);
     generator->SetReplyFault(ReplyFault::Silence);
     EXPECT_EQ(GetLinkID(), 0u) << "no reply";
     DeviceClose();
-    EXPECT_EQ(NotifyToStopOutputing(), 0);
-    EXPECT_EQ(APClose(), 0);
+    EXPECT_EQ(NotifyToStopOutputing() + APClose(), 0);
 }
