@@ -4,8 +4,6 @@
 #include <sys/resource.h>
 #include <unistd.h>
 
-#include <cstdlib>
-
 #include "platform/event.h"
 #include "platform/monotonic_clock.h"
 #include "platform/thread.h"
@@ -41,20 +39,6 @@ TEST(Events, AutoResetConsumesTheSignalAndManualResetKeepsIt) {
     EXPECT_EQ(manual.WaitTimeout(0), kWaitTimedOut);
 }
 
-TEST(Events, ExpiredWaitLeavesTheEventUsable) {
-    CAutoResetEvent event(false);
-    const int64_t start = MonotonicNanoseconds();
-    EXPECT_EQ(event.WaitTimeout(50), kWaitTimedOut);
-    EXPECT_GE(ElapsedMs(start), 50);
-    SetLater job{&event, 20};
-    unsigned long thread = 0;
-    ASSERT_TRUE(CreateThread(&thread, SetEventAfterDelay, &job));
-    EXPECT_EQ(event.WaitTimeout(10000), 0);
-    JoinThread(thread);
-    EXPECT_EQ(thread, 0UL);
-    EXPECT_EQ(event.WaitTimeout(0), kWaitTimedOut);
-}
-
 TEST(Events, MultipleWaitReturnsLowestIndexConsumesOnlyItAndRefusesBadArguments) {
     CAutoResetEvent first(false), second(false), third(false);
     CEvent* events[] = {&first, &second, &third};
@@ -71,35 +55,35 @@ TEST(Events, MultipleWaitReturnsLowestIndexConsumesOnlyItAndRefusesBadArguments)
     EXPECT_GE(ElapsedMs(start), 80);
 }
 
-TEST(Events, MultipleWaitIsWokenFromAnotherThread) {
+// The waiter times out first, then is woken by a thread while an event it does not wait on is set.
+TEST(Events, ExpiredWaitLeavesTheEventUsableAndAMultipleWaitIsWokenFromAnotherThread) {
     CAutoResetEvent stop(false), work(false), unrelated(false);
     CEvent* events[] = {&stop, &work};
+    const int64_t start = MonotonicNanoseconds();
+    EXPECT_EQ(work.WaitTimeout(50), kWaitTimedOut);
+    EXPECT_GE(ElapsedMs(start), 50);
     SetLater noise{&unrelated, 10}, job{&work, 60};
     unsigned long noiseThread = 0, thread = 0;
-    ASSERT_TRUE(CreateThread(&noiseThread, SetEventAfterDelay, &noise));
-    ASSERT_TRUE(CreateThread(&thread, SetEventAfterDelay, &job));
+    ASSERT_TRUE(CreateThread(&noiseThread, SetEventAfterDelay, &noise) && CreateThread(&thread, SetEventAfterDelay, &job));
     EXPECT_EQ(WaitForMultipleObjects(2, events, 0, kWaitInfinite), 1u);
     JoinThread(thread);
     JoinThread(noiseThread);
+    EXPECT_EQ(thread, 0UL);
     EXPECT_EQ(work.WaitTimeout(0), kWaitTimedOut);
     EXPECT_EQ(unrelated.WaitTimeout(0), 0) << "a multiple wait must not consume events it does not wait on";
 }
 
-TEST(Sleep, SleepsAtLeastTheTimeAndZeroReturns) {
+TEST(Threads, SleepCreateThreadAndCloseHandleRefuseOrReport) {
     SleepEx(0);
     const int64_t start = MonotonicNanoseconds();
     SleepEx(1200);
-    EXPECT_GE(ElapsedMs(start), 1200);
-}
-
-TEST(Threads, CreateThreadRefusesNullArgumentsAndCloseHandleReports) {
+    EXPECT_GE(ElapsedMs(start), 1200) << "sleeps at least the time";
     unsigned long thread = 0;
     EXPECT_FALSE(CreateThread(nullptr, SetEventAfterDelay, nullptr));
     EXPECT_FALSE(CreateThread(&thread, nullptr, nullptr));
     int fds[2];
     ASSERT_EQ(pipe(fds), 0);
-    EXPECT_TRUE(CloseHandle(fds[0]));
-    EXPECT_TRUE(CloseHandle(fds[1]));
+    EXPECT_TRUE(CloseHandle(fds[0]) && CloseHandle(fds[1]));
     EXPECT_FALSE(CloseHandle(fds[1]));
 }
 

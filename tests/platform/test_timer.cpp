@@ -6,23 +6,13 @@
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <thread>
 
 #include "platform/thread.h"
 
 namespace {
-
 volatile sig_atomic_t g_applicationSignals = 0;
 void CountSignal(int) { g_applicationSignals = g_applicationSignals + 1; }
-
-struct WaitJob { CEvent* stop; unsigned int result; };
-
-void* WaitForStopOrTick(void* arg) {
-    auto* job = static_cast<WaitJob*>(arg);
-    CEvent* events[] = {job->stop, &g_hSigUsr2Event};
-    job->result = WaitForMultipleObjects(2, events, 0, kWaitInfinite);
-    return nullptr;
-}
-
 }  // namespace
 
 // About five expiries land during each pause. Counted expiries would leave the second poll
@@ -65,13 +55,15 @@ TEST(Timer, DeletingWhileAWaiterBlocksLeavesTheWaiterToItsStopEvent) {
     ASSERT_NE(timer, nullptr);
     g_hSigUsr2Event.ResetEvent();
     CManualResetEvent stop(false);
-    WaitJob job{&stop, 999};
-    unsigned long thread = 0;
-    ASSERT_TRUE(CreateThread(&thread, WaitForStopOrTick, &job));
+    unsigned int result = 999;
+    std::thread waiter([&] {
+        CEvent* events[] = {&stop, &g_hSigUsr2Event};
+        result = WaitForMultipleObjects(2, events, 0, kWaitInfinite);
+    });
     EXPECT_EQ(DeleteTimer(0, timer), 0);
     stop.SetEvent();
-    JoinThread(thread);
-    EXPECT_EQ(job.result, 0u) << "the waiter must end through its stop event, not a late tick";
+    waiter.join();
+    EXPECT_EQ(result, 0u) << "the waiter must end through its stop event, not a late tick";
 }
 
 TEST(Timer, TakesNoSignalFromTheApplication) {
