@@ -58,9 +58,7 @@ protected:
         cfmakeraw(&settings);
         tcsetattr(m_fd, TCSANOW, &settings);
     }
-    void TearDown() override {
-        if (m_fd >= 0) close(m_fd);
-    }
+    void TearDown() override { close(m_fd); }
     void Send(const Bytes& bytes) {
         for (size_t sent = 0; sent < bytes.size();) {
             pollfd entry{m_fd, POLLOUT, 0};
@@ -118,6 +116,13 @@ TEST_F(VirtualGeneratorTest, DecodesHandWorkedTwelveBitSamples) {
     EXPECT_EQ(frames[1], (Frame{0, 0, 0, 0, 0, 0, 0, 0x800}));
     EXPECT_EQ(frames[2], Frame{});
     EXPECT_EQ(stats.commands, std::vector<Bytes>{kSetup1000});
+    Bytes staticValue(64, 0);
+    staticValue[0] = 0x09;
+    staticValue[1] = 0x01;
+    staticValue[4] = 0x0F;  // only channels 0-3 have bit 11: not one code for all channels
+    Send(staticValue);
+    ASSERT_TRUE(m_generator->WaitUntil([](const auto& s) { return s.commands.size() == 2; }, 5000));
+    EXPECT_EQ(Stats().lastStaticCode, -1);
 }
 
 TEST_F(VirtualGeneratorTest, DecodesSixteenBitSamplesAndFlagsWrongMarkers) {
@@ -195,9 +200,8 @@ TEST_F(VirtualGeneratorTest, PacedDeviceBuffersAFewPacketsAndCountsUnderruns) {
         Send(BuildPacket(m_sequence));
         ASSERT_EQ(Read(2), kRequest) << "packet " << i;
     }
-    const VirtualGeneratorStatistics playing = Stats();
-    EXPECT_TRUE(playing.isPlaying || playing.underruns > 0);
-    EXPECT_LE(playing.requestsSent, playing.packets) << "never more than one request outstanding";
+    const VirtualGeneratorStatistics played = Stats();
+    EXPECT_TRUE((played.isPlaying || played.underruns > 0) && played.requestsSent <= played.packets) << "never more than one request outstanding";
     // The host sends nothing more: the buffer runs dry while playing.
     ASSERT_TRUE(m_generator->WaitUntil([](const auto& s) { return s.underruns >= 1; }, 10000));
     EXPECT_FALSE(Stats().isPlaying);
@@ -226,17 +230,6 @@ TEST_F(VirtualGeneratorTest, UnplugsAfterSomePacketsAndComesBack) {
     EXPECT_EQ(Read(5), (Bytes{'T', 'A', '2', '0', 0}));
     m_generator->Stop();
     EXPECT_FALSE(FileExists(m_generator->NodePath())) << "Stop removes the node";
-}
-
-TEST_F(VirtualGeneratorTest, StaticValueMustBeOneCodeForAllChannels) {
-    Start();
-    Bytes command(64, 0);
-    command[0] = 0x09;
-    command[1] = 0x01;
-    command[4] = 0x0F;  // only channels 0-3 have bit 11
-    Send(command);
-    ASSERT_TRUE(m_generator->WaitUntil([](const auto& s) { return s.commands.size() == 1; }, 5000));
-    EXPECT_EQ(Stats().lastStaticCode, -1);
 }
 
 TEST(VirtualGenerator, CodesBackToMillivolts) {
