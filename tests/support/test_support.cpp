@@ -20,7 +20,7 @@ CTempDir::CTempDir() {
 }
 
 CTempDir::~CTempDir() {
-    std::error_code ignored;
+    std::error_code ignored;  // a test that failed half-way must not throw from here
     std::filesystem::remove_all(m_path, ignored);
 }
 
@@ -30,14 +30,10 @@ std::string SharedDataDir() {
     return "";
 }
 
-void WriteTextFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
+void WriteTextFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 void WriteBinaryFile(const std::string& path, const std::vector<unsigned char>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<unsigned char> ReadWholeFile(const std::string& path) {
