@@ -14,7 +14,6 @@
 #include "sim/virtual_generator.h"
 #include "support/test_support.h"
 
-using Bytes = std::vector<uint8_t>;
 using AdjustOptions = std::function<void(VirtualGeneratorOptions&)>;
 
 class CDeviceWorld {

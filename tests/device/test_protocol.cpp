@@ -10,6 +10,7 @@
 
 namespace {
 
+using Bytes = std::vector<uint8_t>;
 const Bytes kModelRequest = {0x12, 0x55, 0xAA, 0x00, 0x00};
 using Identity = std::tuple<int, int, std::string, std::string>;
 
