@@ -2,13 +2,11 @@
 
 #include "device_world.h"
 
-#include <gtest/gtest.h>
 #include <sys/stat.h>
 
 #include <cstdint>
 #include <cstring>
 
-#include "device/serial_port.h"
 #include "tavo/tavo.h"
 
 CDeviceWorld::CDeviceWorld() {
@@ -38,21 +36,22 @@ VirtualGenerator* CDeviceWorld::Add(const VirtualGeneratorOptions& options) {
     return m_generators.back().get();
 }
 
-std::string CDeviceWorld::NodePath(int port) const { return DeviceDir() + "/ttyACM" + std::to_string(port); }
-
-std::string CDeviceWorld::LockPath(int port) const {
-    return LockDir() + "/kestrane.ACM" + std::to_string(port) + ".lock";
+VirtualGenerator* CDeviceWorld::Connect(const AdjustOptions& adjust, int port) {
+    VirtualGeneratorOptions options = Options(port);
+    if (adjust) adjust(options);
+    VirtualGenerator* generator = Add(options);
+    if (generator == nullptr || FindDevice(port)) return generator;
+    ADD_FAILURE() << "no connection to the virtual generator on port " << port;
+    return nullptr;
 }
 
 long long LockOwner(const std::string& path) {
     const std::vector<unsigned char> bytes = ReadWholeFile(path);
-    if (bytes.size() != 4) return -1;
     int32_t pid = 0;
+    if (bytes.size() != 4) return -1;
     std::memcpy(&pid, bytes.data(), 4);
     return pid;
 }
-
-void WriteLockFile(const std::string& path, const std::vector<unsigned char>& bytes) { WriteBinaryFile(path, bytes); }
 
 std::vector<unsigned char> PidBytes(int pid) {
     std::vector<unsigned char> bytes(4);

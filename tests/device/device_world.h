@@ -2,12 +2,19 @@
 // One device test's private world: temporary device, lock and calibration directories
 // handed to the library, and virtual generators on chosen ports.
 
+#include <gtest/gtest.h>
+
+#include <functional>
 #include <memory>
 #include <string>
 #include <vector>
 
+#include "device/device_io.h"
+#include "device/serial_port.h"
 #include "sim/virtual_generator.h"
 #include "support/test_support.h"
+
+using AdjustOptions = std::function<void(VirtualGeneratorOptions&)>;
 
 class CDeviceWorld {
 public:
@@ -20,12 +27,15 @@ public:
     VirtualGeneratorOptions Options(int port) const;
     // Starts a generator; null (and a test failure) when no pty can be had.
     VirtualGenerator* Add(const VirtualGeneratorOptions& options);
+    // Starts a generator on port with adjusted options and connects to it; null (and a test
+    // failure) when either fails.
+    VirtualGenerator* Connect(const AdjustOptions& adjust = nullptr, int port = 0);
 
     std::string DeviceDir() const { return m_root.File("dev"); }
     std::string LockDir() const { return m_root.File("lock"); }
     std::string CalibrationDir() const { return m_root.File("cal"); }
-    std::string NodePath(int port) const;
-    std::string LockPath(int port) const;
+    std::string NodePath(int port) const { return DeviceDir() + "/ttyACM" + std::to_string(port); }
+    std::string LockPath(int port) const { return LockDir() + "/kestrane.ACM" + std::to_string(port) + ".lock"; }
     std::string Scratch(const std::string& name) const { return m_root.File(name); }
 
 private:
@@ -35,7 +45,5 @@ private:
 
 // The 4-byte native-endian pid held by a lock file, or -1 when it is not 4 bytes long.
 long long LockOwner(const std::string& path);
-// A lock file holding exactly these bytes.
-void WriteLockFile(const std::string& path, const std::vector<unsigned char>& bytes);
 // The 4 bytes of a pid as a lock file holds them.
 std::vector<unsigned char> PidBytes(int pid);

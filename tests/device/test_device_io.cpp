@@ -1,53 +1,26 @@
 // Timed reads and writes: budgets, partial transfers, 64-byte pieces and hung-up ports.
 
-#include <gtest/gtest.h>
 #include <fcntl.h>
 #include <poll.h>
 #include <sys/socket.h>
-#include <termios.h>
 #include <unistd.h>
 
 #include <climits>
 #include <csignal>
 #include <thread>
 
-#include "device/device_io.h"
-#include "device/serial_port.h"
 #include "device_world.h"
 #include "platform/thread.h"
 
 namespace {
 
-// A plain pty whose slave side stands in as the open device; the test plays the device on the master.
-class CPlainPort {
-public:
-    CPlainPort() {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (m_master < 0 || grantpt(m_master) != 0 || unlockpt(m_master) != 0) return;
-        const int slave = open(ptsname(m_master), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        termios settings{};
-        if (slave < 0 || tcgetattr(slave, &settings) != 0) return;
-        cfmakeraw(&settings);
-        tcsetattr(slave, TCSANOW, &settings);
-        g_hDevice = slave;
-    }
-    ~CPlainPort() {
-        DeviceClose();
-        if (m_master >= 0) close(m_master);
-    }
-    bool IsOpen() const { return g_hDevice != -1; }
-    void Send(const std::vector<unsigned char>& bytes) {
-        ASSERT_EQ(write(m_master, bytes.data(), bytes.size()), static_cast<ssize_t>(bytes.size()));
-    }
-    // Waits (generously) until the device side can read.
-    bool WaitReadable() {
-        pollfd entry{g_hDevice, POLLIN, 0};
-        return poll(&entry, 1, 5000) == 1;
-    }
-
-private:
-    int m_master = -1;
-};
+// One end of a socket pair stands in as the open port; the test plays the device on the other.
+int FakePort(int type) {
+    int pair[2] = {-1, -1};
+    if (socketpair(AF_UNIX, type | SOCK_CLOEXEC, 0, pair) != 0 || fcntl(pair[0], F_SETFL, O_NONBLOCK) != 0) return -1;
+    g_hDevice = pair[0];
+    return pair[1];
+}
 
 void NoteSignal(int) {}
 
@@ -55,11 +28,10 @@ void NoteSignal(int) {}
 
 TEST(DeviceIo, NothingHappensWithoutAnOpenPort) {
     CDeviceWorld world;
-    unsigned char buffer[8];
-    std::fill(std::begin(buffer), std::end(buffer), 0x5A);
+    unsigned char buffer[8] = {0x5A, 0x5A};
     EXPECT_EQ(DeviceReadData(buffer, 8), 0);
     EXPECT_EQ(DeviceWriteData(buffer, 8, 1), 0);
-    for (unsigned char byte : buffer) EXPECT_EQ(byte, 0x5A);
+    EXPECT_EQ(buffer[1], 0x5A);
     EXPECT_EQ(DeviceSetTimeoutSetting(0, 10), -1);
     EXPECT_EQ(g_nDeviceReadTimeout, 0u) << "the budgets are stored even so";
     EXPECT_EQ(g_nDeviceWriteTimeout, 10u);
@@ -67,76 +39,50 @@ TEST(DeviceIo, NothingHappensWithoutAnOpenPort) {
 
 TEST(DeviceIo, ReadReturnsWhatArrivedWithinItsBudget) {
     CDeviceWorld world;
-    CPlainPort port;
-    ASSERT_TRUE(port.IsOpen());
-    g_nDeviceReadTimeout = 200;
-    port.Send({1, 2, 3});
+    const int device = FakePort(SOCK_STREAM);
+    ASSERT_GE(device, 0);
+    EXPECT_EQ(DeviceSetTimeoutSetting(200, 2000), 1) << "a writable port";
+    EXPECT_EQ(g_nDeviceWriteTimeout, 2000u);
+    ASSERT_EQ(write(device, "abc", 3), 3);
     unsigned char buffer[5] = {};
     EXPECT_EQ(DeviceReadData(buffer, 5), 3);
-    EXPECT_EQ(buffer[0], 1);
-    EXPECT_EQ(buffer[2], 3);
+    EXPECT_EQ(buffer[2], 'c');
     EXPECT_EQ(DeviceReadData(buffer, 5), -1) << "nothing at all: time-out";
-}
-
-TEST(DeviceIo, ZeroBudgetOnlyTakesWhatIsWaiting) {
-    CDeviceWorld world;
-    CPlainPort port;
-    ASSERT_TRUE(port.IsOpen());
-    g_nDeviceReadTimeout = 0;
-    unsigned char buffer[5] = {};
+    g_nDeviceReadTimeout = 0;  // takes only what is waiting
     EXPECT_EQ(DeviceReadData(buffer, 5), -1);
-    port.Send({'N', 0});
-    ASSERT_TRUE(port.WaitReadable());
+    ASSERT_EQ(write(device, "N", 2), 2);
+    pollfd entry{g_hDevice, POLLIN, 0};
+    ASSERT_EQ(poll(&entry, 1, 5000), 1);
     EXPECT_EQ(DeviceReadData(buffer, 5), 2);
     EXPECT_EQ(buffer[0], 'N');
-}
-
-TEST(DeviceIo, SetTimeoutSettingReportsAWritablePort) {
-    CDeviceWorld world;
-    CPlainPort port;
-    ASSERT_TRUE(port.IsOpen());
-    EXPECT_EQ(DeviceSetTimeoutSetting(0, 2000), 1);
-    EXPECT_EQ(g_nDeviceReadTimeout, 0u);
-    EXPECT_EQ(g_nDeviceWriteTimeout, 2000u);
 }
 
 // A packet socket keeps every write() apart, so the pieces can be counted.
 TEST(DeviceIo, WritesGoOutInPiecesOf64Bytes) {
     CDeviceWorld world;
-    int pair[2];
-    ASSERT_EQ(socketpair(AF_UNIX, SOCK_SEQPACKET | SOCK_CLOEXEC, 0, pair), 0);
-    ASSERT_EQ(fcntl(pair[0], F_SETFL, O_NONBLOCK), 0);
-    g_hDevice = pair[0];
-    struct Case {
-        int length;
-        std::vector<ssize_t> pieces;
-    };
+    const int device = FakePort(SOCK_SEQPACKET);
+    ASSERT_GE(device, 0);
+    struct Case { int length; std::vector<ssize_t> pieces; };
     for (const Case& c : {Case{130, {64, 64, 2}}, Case{64, {64}}, Case{1, {1}}, Case{3200, std::vector<ssize_t>(50, 64)}}) {
-        std::vector<unsigned char> data(static_cast<size_t>(c.length));
+        std::vector<unsigned char> data(static_cast<size_t>(c.length)), received;
         for (size_t i = 0; i < data.size(); ++i) data[i] = static_cast<unsigned char>(i * 13);
         EXPECT_EQ(DeviceWriteData(data.data(), c.length, 0), c.length);
         std::vector<ssize_t> pieces;
-        std::vector<unsigned char> received;
         unsigned char piece[4096];
-        for (;;) {
-            const ssize_t got = recv(pair[1], piece, sizeof piece, MSG_DONTWAIT);
-            if (got <= 0) break;
+        for (ssize_t got; (got = recv(device, piece, sizeof piece, MSG_DONTWAIT)) > 0;) {
             pieces.push_back(got);
             received.insert(received.end(), piece, piece + got);
         }
         EXPECT_EQ(pieces, c.pieces) << c.length << " bytes";
         EXPECT_EQ(received, data);
     }
-    DeviceClose();
-    close(pair[1]);
 }
 
 // With a budget of 49 days, a read or write that waited for a hung-up port would never end.
 TEST(DeviceIo, UnpluggedDeviceEndsTransfersAtOnce) {
     CDeviceWorld world;
-    VirtualGenerator* generator = world.Add(world.Options(0));
+    VirtualGenerator* generator = world.Connect();
     ASSERT_NE(generator, nullptr);
-    ASSERT_TRUE(FindDevice(0));
     generator->Unplug();
     g_nDeviceReadTimeout = UINT_MAX;
     g_nDeviceWriteTimeout = UINT_MAX;
@@ -147,14 +93,11 @@ TEST(DeviceIo, UnpluggedDeviceEndsTransfersAtOnce) {
 
 TEST(DeviceIo, SignalsDoNotCutTheBudgetShort) {
     CDeviceWorld world;
-    CPlainPort port;
-    ASSERT_TRUE(port.IsOpen());
-    struct sigaction action {};
-    struct sigaction previous {};
+    const int device = FakePort(SOCK_STREAM);
+    ASSERT_GE(device, 0);
+    struct sigaction action {}, previous {};
     action.sa_handler = NoteSignal;  // no SA_RESTART: poll and read fail with EINTR
-    sigemptyset(&action.sa_mask);
     ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
-
     g_nDeviceReadTimeout = 10000;
     int result = 0;
     unsigned char buffer[4] = {};
@@ -163,9 +106,9 @@ TEST(DeviceIo, SignalsDoNotCutTheBudgetShort) {
         pthread_kill(reader.native_handle(), SIGUSR1);
         SleepEx(2);  // spreads the signals over the wait; nothing is ordered by it
     }
-    port.Send({9, 8, 7, 6});
+    EXPECT_EQ(write(device, "wxyz", 4), 4);
     reader.join();
     sigaction(SIGUSR1, &previous, nullptr);
     EXPECT_EQ(result, 4);
-    EXPECT_EQ(buffer[3], 6);
+    EXPECT_EQ(buffer[3], 'z');
 }

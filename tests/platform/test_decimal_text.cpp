@@ -4,15 +4,11 @@
 
 #include <gtest/gtest.h>
 
-#include <clocale>
 #include <cmath>
 #include <string>
 
 TEST(DecimalText, ReadsTheLeadingNumberOnly) {
-    struct Case {
-        const char* text;
-        double value;
-    };
+    struct Case { const char* text; double value; };
     for (const Case& c : {Case{"0.5", 0.5}, Case{"-0.5", -0.5}, Case{".5", 0.5}, Case{"1.", 1.0}, Case{" \t12", 12.0},
                           Case{"+7,8", 7.0}, Case{"1e3", 1000.0}, Case{"2E-1x", 0.2}, Case{"1e", 1.0}, Case{"1e+", 1.0},
                           Case{"12,5", 12.0}, Case{"abc", 0.0}, Case{"-", 0.0}, Case{".", 0.0}, Case{"", 0.0},
@@ -26,10 +22,7 @@ TEST(DecimalText, ReadsTheLeadingNumberOnly) {
 }
 
 TEST(DecimalText, ReadsTheLeadingIntegerSaturated) {
-    struct Case {
-        const char* text;
-        int value;
-    };
+    struct Case { const char* text; int value; };
     for (const Case& c : {Case{"600     ", 600}, Case{" -1     ", -1}, Case{"+12x", 12}, Case{"8.9", 8}, Case{"", 0},
                           Case{"x1", 0}, Case{"99999999999", 2147483647}, Case{"-99999999999", -2147483647 - 1}}) {
         EXPECT_EQ(ParseLeadingInt(c.text), c.value) << '"' << c.text << '"';

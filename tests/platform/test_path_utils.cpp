@@ -3,7 +3,6 @@
 #include <gtest/gtest.h>
 
 #include <cmath>
-#include <cstdlib>
 #include <cstring>
 #include <string>
 
@@ -12,96 +11,67 @@
 #include "platform/path_utils.h"
 #include "platform/record_time.h"
 
-TEST(PathFindFileName, FindsTheNameAfterTheLastInnerSlash) {
-    EXPECT_STREQ(PathFindFileName("/data/100.hea"), "100.hea");
-    EXPECT_STREQ(PathFindFileName("100.hea"), "100.hea");
-    EXPECT_STREQ(PathFindFileName("dir/sub/"), "sub/");
-    EXPECT_STREQ(PathFindFileName("/"), "/");
-    EXPECT_STREQ(PathFindFileName("a"), "a");
-    EXPECT_EQ(PathFindFileName(""), nullptr);
+namespace {
+std::string OrNull(const char* text) { return text == nullptr ? "(null)" : text; }
+}  // namespace
+
+// GetPathName looks at the first 255 characters only; GetRecordName keeps at most 15.
+TEST(PathParts, NameExtensionRecordAndDirectory) {
+    const std::string deep = std::string(300, 'd') + "/r.hea";
+    struct Case { const char *path, *fileName, *extension, *record, *directory; };
+    for (const Case& c : {Case{"/data/100.hea", "100.hea", ".hea", "100", "/data"},
+                          Case{"100.hea", "100.hea", ".hea", "100", "./"}, Case{"dir/sub/", "sub/", "(null)", "sub/", "dir/sub"},
+                          Case{"/a.b/rec", "rec", ".b/rec", "rec", "/a.b"}, Case{"/", "/", "(null)", "/", ""},
+                          Case{"a.b.c", "a.b.c", ".c", "a.b", "./"}, Case{"/x/abcdefghijklmnopq.edf", "abcdefghijklmnopq.edf", ".edf", "abcdefghijklmno", "/x"},
+                          Case{"", "(null)", "(null)", "", "./"}, Case{deep.c_str(), "r.hea", ".hea", "r", "./"}}) {
+        EXPECT_EQ(OrNull(PathFindFileName(c.path)), c.fileName) << c.path;
+        EXPECT_EQ(OrNull(PathFindExtension(c.path)), c.extension) << c.path;
+        char record[16] = {}, directory[256] = {};
+        GetRecordName(c.path, record);
+        EXPECT_STREQ(record, c.record) << c.path;
+        GetPathName(c.path, directory);
+        EXPECT_STREQ(directory, c.directory) << c.path;
+    }
     EXPECT_EQ(PathFindFileName(nullptr), nullptr);
 }
 
-TEST(PathFindExtension, FindsTheLastDotOfTheWholePath) {
-    EXPECT_STREQ(PathFindExtension("/data/rec.edf"), ".edf");
-    EXPECT_STREQ(PathFindExtension("/a.b/rec"), ".b/rec");
-    EXPECT_EQ(PathFindExtension("/data/rec"), nullptr);
-    EXPECT_EQ(PathFindExtension(""), nullptr);
-}
-
-TEST(GetRecordName, CutsTheExtensionAndLimitsTo15Characters) {
-    char name[16] = {};
-    GetRecordName("/data/100.hea", name);
-    EXPECT_STREQ(name, "100");
-    char longName[16] = {};
-    GetRecordName("/x/abcdefghijklmnopq.edf", longName);
-    EXPECT_STREQ(longName, "abcdefghijklmno");
-    char dotted[16] = {};
-    GetRecordName("a.b.c", dotted);
-    EXPECT_STREQ(dotted, "a.b");
-    char empty[16] = {};
-    GetRecordName("", empty);
-    EXPECT_STREQ(empty, "");
-}
-
-TEST(GetPathName, CutsAtTheLastSlash) {
-    char out[256];
-    GetPathName("100.hea", out);
-    EXPECT_STREQ(out, "./");
-    GetPathName("/x", out);
-    EXPECT_STREQ(out, "");
-    GetPathName("/data/mit/100.hea", out);
-    EXPECT_STREQ(out, "/data/mit");
-    const std::string deep = std::string(300, 'd') + "/r.hea";
-    GetPathName(deep.c_str(), out);
-    EXPECT_STREQ(out, "./") << "only the first 255 characters are looked at";
-}
-
 TEST(PathAppend, JoinsWithOneSlashAndRefusesOverflow) {
-    char path[kMaxPath] = "";
-    ASSERT_TRUE(PathAppend(path, "r01.hea"));
-    EXPECT_STREQ(path, "r01.hea");
-    std::strcpy(path, "/tmp/edf/");
-    ASSERT_TRUE(PathAppend(path, "r01.hea"));
-    EXPECT_STREQ(path, "/tmp/edf/r01.hea");
-    std::strcpy(path, "c:\\Physionet\\");
-    ASSERT_TRUE(PathAppend(path, "r"));
-    EXPECT_STREQ(path, "c:\\Physionet\\r");
+    char path[kMaxPath];
+    for (const auto& [start, added, joined] : {std::make_tuple("", "r01.hea", "r01.hea"), std::make_tuple("/tmp/edf/", "r01.hea", "/tmp/edf/r01.hea"),
+                                               std::make_tuple("c:\\P\\", "r", "c:\\P\\r"), std::make_tuple("dir", "r", "dir/r")}) {
+        std::strcpy(path, start);
+        EXPECT_TRUE(PathAppend(path, added));
+        EXPECT_STREQ(path, joined);
+    }
     std::strcpy(path, "dir");
-    const std::string fill(kMaxPath - 5, 'n');  // "dir" + "/" + fill + NUL = kMaxPath exactly
-    ASSERT_TRUE(PathAppend(path, fill.c_str()));
+    ASSERT_TRUE(PathAppend(path, std::string(kMaxPath - 5, 'n').c_str())) << "dir/ + fill + NUL = kMaxPath exactly";
     EXPECT_EQ(std::strlen(path), kMaxPath - 1);
     std::strcpy(path, "dir");
-    const std::string tooLong(kMaxPath - 4, 'n');
-    EXPECT_FALSE(PathAppend(path, tooLong.c_str()));
+    EXPECT_FALSE(PathAppend(path, std::string(kMaxPath - 4, 'n').c_str()));
     EXPECT_STREQ(path, "dir");
 }
 
 TEST(TempNames, AreFixedAndBounded) {
-    char dir[kMaxPath];
+    char dir[kMaxPath], tiny[3], name[kMaxPath];
     EXPECT_EQ(GetTempPath(sizeof dir, dir), 4u);
     EXPECT_STREQ(dir, "/tmp");
-    char tiny[3];
     EXPECT_EQ(GetTempPath(sizeof tiny, tiny), 2u);
     EXPECT_STREQ(tiny, "/t");
-    char name[kMaxPath];
     EXPECT_EQ(GetTempFileName("/tmp", "tavo", 7, name), 12u);
     EXPECT_STREQ(name, "/tmp/tavoXXX");
-    const std::string longDir(kMaxPath, 'd');
-    EXPECT_EQ(GetTempFileName(longDir.c_str(), "tavo", 0, name), 0u);
+    EXPECT_EQ(GetTempFileName(std::string(kMaxPath, 'd').c_str(), "tavo", 0, name), 0u);
     EXPECT_STREQ(name, "");
 }
 
+// Within 0.1 % two rates are the same; nonsense gives 0, and rates of very different size end quickly.
 TEST(CommonRate, FindsTheDivisorWithinTolerance) {
-    EXPECT_DOUBLE_EQ(gcd(250, 360), 10);
-    EXPECT_DOUBLE_EQ(gcd(250, 256), 2);
-    EXPECT_DOUBLE_EQ(gcd(100, 200), 100);
-    EXPECT_DOUBLE_EQ(gcd(500, 500), 500);
-    EXPECT_NEAR(gcd(1000, 1000.5), 1000, 1);  // within 0.1 %: the same rate
-    EXPECT_DOUBLE_EQ(gcd(0, 360), 0);
-    EXPECT_DOUBLE_EQ(gcd(-1, 360), 0);
-    EXPECT_DOUBLE_EQ(gcd(std::nan(""), 360), 0);
-    EXPECT_GT(gcd(1e15, 1), 0) << "rates of very different size end quickly";
+    for (const auto& [a, b, divisor] : {std::make_tuple(250.0, 360.0, 10.0), std::make_tuple(250.0, 256.0, 2.0),
+                                        std::make_tuple(100.0, 200.0, 100.0), std::make_tuple(500.0, 500.0, 500.0),
+                                        std::make_tuple(0.0, 360.0, 0.0), std::make_tuple(-1.0, 360.0, 0.0),
+                                        std::make_tuple(std::nan(""), 360.0, 0.0)})
+        EXPECT_DOUBLE_EQ(gcd(a, b), divisor) << a << ", " << b;
+    EXPECT_NEAR(gcd(1000, 1000.5), 1000, 1);
+    EXPECT_GT(gcd(1e15, 1), 0);
 }
 
 TEST(RecordTime, ReadsBaseTimeAndDate) {
@@ -112,6 +82,5 @@ TEST(RecordTime, ReadsBaseTimeAndDate) {
     EXPECT_EQ(GetRecordTime("", "01/01/1970"), 0);
     EXPECT_EQ(GetRecordTime("00:00:01", "01/01/1970"), 1);
     // 1 January 1900 lies before a 32-bit time_t can reach: 0 for a failed conversion.
-    const time_t epoch1900 = sizeof(time_t) >= 8 ? static_cast<time_t>(-2208988800LL) : 0;
-    EXPECT_EQ(GetRecordTime("", ""), epoch1900);
+    EXPECT_EQ(GetRecordTime("", ""), sizeof(time_t) >= 8 ? static_cast<time_t>(-2208988800LL) : 0);
 }

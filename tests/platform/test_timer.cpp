@@ -1,60 +1,38 @@
 // Interval timers: expiries set the chosen event, merge when missed, stop at
 // deletion, and never raise a signal in the process.
 
+#include "platform/timer.h"
+
 #include <gtest/gtest.h>
 
 #include <csignal>
+#include <thread>
 
 #include "platform/thread.h"
-#include "platform/timer.h"
 
 namespace {
-
 volatile sig_atomic_t g_applicationSignals = 0;
 void CountSignal(int) { g_applicationSignals = g_applicationSignals + 1; }
-
-struct WaitJob {
-    CEvent* stop;
-    unsigned int result;
-};
-
-void* WaitForStopOrTick(void* arg) {
-    auto* job = static_cast<WaitJob*>(arg);
-    CEvent* events[] = {job->stop, &g_hSigUsr2Event};
-    job->result = WaitForMultipleObjects(2, events, 0, kWaitInfinite);
-    return nullptr;
-}
-
 }  // namespace
 
-TEST(Timer, ExpiriesMergeIntoOnePendingTick) {
-    unsigned int signal = 12;
+// About five expiries land during each pause. Counted expiries would leave the second poll
+// signalled every time; merged ones leave it clear unless a tick lands between the two polls.
+TEST(Timer, ExpiriesMergeIntoOnePendingTickAndStopAtDelete) {
+    unsigned int usr2 = 12;
     g_hSigUsr2Event.ResetEvent();
-    timer_t timer = CreateNewTimer(10, signal);
+    void* timer = CreateNewTimer(10, usr2);
     ASSERT_NE(timer, nullptr);
-    // About five expiries land during each pause. Counted expiries would leave the
-    // second poll signalled every time; merged ones leave it clear unless a tick
-    // happens to land between the two polls, so one clean pair out of five suffices.
     int mergedPolls = 0;
     for (int poll = 0; poll < 5; ++poll) {
         SleepEx(50);
         EXPECT_EQ(g_hSigUsr2Event.WaitTimeout(0), 0) << "poll " << poll;
-        if (g_hSigUsr2Event.WaitTimeout(0) == 110) ++mergedPolls;
+        mergedPolls += g_hSigUsr2Event.WaitTimeout(0) == kWaitTimedOut;
     }
     EXPECT_GE(mergedPolls, 1);
-    void* handle = timer;
-    EXPECT_EQ(DeleteTimer(0, handle), 0);
-    EXPECT_EQ(handle, nullptr);
-}
-
-TEST(Timer, NothingArrivesAfterDelete) {
-    unsigned int signal = 10;
-    void* timer = CreateNewTimer(5, signal);
-    ASSERT_NE(timer, nullptr);
-    EXPECT_EQ(g_hSigUsr1Event.WaitTimeout(5000), 0);
     EXPECT_EQ(DeleteTimer(0, timer), 0);
-    g_hSigUsr1Event.ResetEvent();
-    EXPECT_EQ(g_hSigUsr1Event.WaitTimeout(100), 110);
+    EXPECT_EQ(timer, nullptr);
+    g_hSigUsr2Event.ResetEvent();
+    EXPECT_EQ(g_hSigUsr2Event.WaitTimeout(100), kWaitTimedOut) << "nothing arrives after delete";
     EXPECT_EQ(DeleteTimer(0, timer), -1);
 }
 
@@ -64,45 +42,44 @@ TEST(Timer, OtherSignalsAndZeroPeriodsSetNoEvent) {
     unsigned int other = 5, usr2 = 12;
     void* silent = CreateNewTimer(5, other);
     void* zero = CreateNewTimer(0, usr2);
-    ASSERT_NE(silent, nullptr);
-    ASSERT_NE(zero, nullptr);
+    ASSERT_TRUE(silent && zero);
     SleepEx(60);
-    EXPECT_EQ(g_hSigUsr1Event.WaitTimeout(0), 110);
-    EXPECT_EQ(g_hSigUsr2Event.WaitTimeout(0), 110);
-    EXPECT_EQ(DeleteTimer(0, silent), 0);
-    EXPECT_EQ(DeleteTimer(0, zero), 0);
+    EXPECT_EQ(g_hSigUsr1Event.WaitTimeout(0), kWaitTimedOut);
+    EXPECT_EQ(g_hSigUsr2Event.WaitTimeout(0), kWaitTimedOut);
+    EXPECT_EQ(DeleteTimer(0, silent) + DeleteTimer(0, zero), 0);
 }
 
 TEST(Timer, DeletingWhileAWaiterBlocksLeavesTheWaiterToItsStopEvent) {
-    unsigned int signal = 12;
-    void* timer = CreateNewTimer(1000, signal);
+    unsigned int usr2 = 12;
+    void* timer = CreateNewTimer(1000, usr2);
     ASSERT_NE(timer, nullptr);
     g_hSigUsr2Event.ResetEvent();
     CManualResetEvent stop(false);
-    WaitJob job{&stop, 999};
-    unsigned long thread = 0;
-    ASSERT_TRUE(CreateThread(&thread, WaitForStopOrTick, &job));
+    unsigned int result = 999;
+    std::thread waiter([&] {
+        CEvent* events[] = {&stop, &g_hSigUsr2Event};
+        result = WaitForMultipleObjects(2, events, 0, kWaitInfinite);
+    });
     EXPECT_EQ(DeleteTimer(0, timer), 0);
     stop.SetEvent();
-    JoinThread(thread);
-    EXPECT_EQ(job.result, 0u) << "the waiter must end through its stop event, not a late tick";
+    waiter.join();
+    EXPECT_EQ(result, 0u) << "the waiter must end through its stop event, not a late tick";
 }
 
 TEST(Timer, TakesNoSignalFromTheApplication) {
-    struct sigaction action {};
+    struct sigaction action {}, current {};
     action.sa_handler = CountSignal;
-    sigemptyset(&action.sa_mask);
     sigaction(SIGUSR1, &action, nullptr);
     sigaction(SIGUSR2, &action, nullptr);
     unsigned int usr1 = 10, usr2 = 12;
     void* first = CreateNewTimer(2, usr1);
     void* second = CreateNewTimer(2, usr2);
+    EXPECT_EQ(g_hSigUsr1Event.WaitTimeout(5000), 0);
     EXPECT_EQ(g_hSigUsr2Event.WaitTimeout(5000), 0);
     SleepEx(50);
     DeleteTimer(0, first);
     DeleteTimer(0, second);
     EXPECT_EQ(g_applicationSignals, 0);
-    struct sigaction current {};
     sigaction(SIGUSR2, nullptr, &current);
     EXPECT_EQ(current.sa_handler, CountSignal) << "the application's handler must stay installed";
 }

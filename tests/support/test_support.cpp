@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <cstdlib>
@@ -19,7 +20,7 @@ CTempDir::CTempDir() {
 }
 
 CTempDir::~CTempDir() {
-    std::error_code ignored;
+    std::error_code ignored;  // a test that failed half-way must not throw from here
     std::filesystem::remove_all(m_path, ignored);
 }
 
@@ -29,14 +30,10 @@ std::string SharedDataDir() {
     return "";
 }
 
-void WriteTextFile(const std::string& path, const std::string& text) {
-    std::ofstream out(path, std::ios::binary);
-    out << text;
-}
+void WriteTextFile(const std::string& path, const std::string& text) { std::ofstream(path, std::ios::binary) << text; }
 
 void WriteBinaryFile(const std::string& path, const std::vector<unsigned char>& bytes) {
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    std::ofstream(path, std::ios::binary).write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
 std::vector<unsigned char> ReadWholeFile(const std::string& path) {
@@ -45,3 +42,11 @@ std::vector<unsigned char> ReadWholeFile(const std::string& path) {
 }
 
 bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }
+
+int ExitCodeInChild(const std::function<int()>& body) {
+    const pid_t child = fork();
+    if (child == 0) _exit(body());
+    int status = 0;
+    if (child < 0 || waitpid(child, &status, 0) != child || !WIFEXITED(status)) return -1;
+    return WEXITSTATUS(status);
+}

@@ -2,6 +2,7 @@
 // Shared test helpers: private temporary directories, the public record
 // directory, and small file writers.
 
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -32,3 +33,5 @@ void WriteTextFile(const std::string& path, const std::string& text);
 void WriteBinaryFile(const std::string& path, const std::vector<unsigned char>& bytes);
 std::vector<unsigned char> ReadWholeFile(const std::string& path);
 bool FileExists(const std::string& path);
+// Runs body in a forked child; its exit code, or -1 when the child did not exit normally.
+int ExitCodeInChild(const std::function<int()>& body);
