@@ -9,21 +9,21 @@
 
 const bool kHasEdfWriter = true;
 
-bool WriteEdfPlusFile(const std::string& path, const std::vector<EdfSignalSpec>& signals, int records,
+bool WriteEdfPlusFile(const std::string& path, const std::vector<EdfSignalLayout>& signals, int records,
                       const EdfSampleFunction& sample, int durationTenMicroseconds) {
     const int count = static_cast<int>(signals.size());
     const int handle = edfopen_file_writeonly(path.c_str(), EDFLIB_FILETYPE_EDFPLUS, count);
     if (handle < 0) return false;
     bool isOk = edf_set_datarecord_duration(handle, durationTenMicroseconds) == 0;
     for (int s = 0; s < count && isOk; ++s) {
-        const EdfSignalSpec& spec = signals[s];
-        isOk = edf_set_samplefrequency(handle, s, spec.samplesPerRecord) == 0 &&
-               edf_set_digital_minimum(handle, s, spec.digitalMin) == 0 &&
-               edf_set_digital_maximum(handle, s, spec.digitalMax) == 0 &&
-               edf_set_physical_minimum(handle, s, spec.physicalMin) == 0 &&
-               edf_set_physical_maximum(handle, s, spec.physicalMax) == 0 &&
-               edf_set_label(handle, s, spec.label.c_str()) == 0 &&
-               edf_set_physical_dimension(handle, s, spec.unit.c_str()) == 0;
+        const EdfSignalLayout& layout = signals[s];
+        isOk = edf_set_samplefrequency(handle, s, layout.samplesPerRecord) == 0 &&
+               edf_set_digital_minimum(handle, s, layout.digitalMin) == 0 &&
+               edf_set_digital_maximum(handle, s, layout.digitalMax) == 0 &&
+               edf_set_physical_minimum(handle, s, layout.physicalMin) == 0 &&
+               edf_set_physical_maximum(handle, s, layout.physicalMax) == 0 &&
+               edf_set_label(handle, s, layout.label.c_str()) == 0 &&
+               edf_set_physical_dimension(handle, s, layout.unit.c_str()) == 0;
     }
     std::vector<long long> written(signals.size(), 0);
     for (int r = 0; r < records && isOk; ++r) {
@@ -38,7 +38,7 @@ bool WriteEdfPlusFile(const std::string& path, const std::vector<EdfSignalSpec>&
 #else
 const bool kHasEdfWriter = false;
 
-bool WriteEdfPlusFile(const std::string&, const std::vector<EdfSignalSpec>&, int, const EdfSampleFunction&, int) {
+bool WriteEdfPlusFile(const std::string&, const std::vector<EdfSignalLayout>&, int, const EdfSampleFunction&, int) {
     return false;
 }
 #endif

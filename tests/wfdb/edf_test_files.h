@@ -6,7 +6,7 @@
 #include <string>
 #include <vector>
 
-struct EdfSignalSpec {
+struct EdfSignalLayout {
     std::string label;
     int samplesPerRecord;
     int digitalMin = -32768;
@@ -24,7 +24,7 @@ extern const bool kHasEdfWriter;
 
 // An EDF+ file written by the EDF library, which adds its annotation signal (57 samples
 // per record) behind the given ones; the record duration is in 10 us units.
-bool WriteEdfPlusFile(const std::string& path, const std::vector<EdfSignalSpec>& signals, int records,
+bool WriteEdfPlusFile(const std::string& path, const std::vector<EdfSignalLayout>& signals, int records,
                       const EdfSampleFunction& sample, int durationTenMicroseconds = 100000);
 
 // One signal's header fields as text, each padded with blanks (or cut) to its width.
