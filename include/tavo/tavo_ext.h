@@ -65,7 +65,9 @@ enum TAVO_SYNTHETIC_RHYTHM {
 };
 
 // A synthetic ECG; fill it with TAVOSyntheticECGDefaults, then change what the test needs.
-// Amplitudes are those of lead II; the other leads follow the heart vector.
+// Amplitudes are those of lead II; the other leads follow the heart vector. A monitor reading
+// the ST level at J + 60 ms also sees the start of the T wave: about 0.01 mV at 60 bpm with a
+// 0.25 mV T wave, more at faster rates, as in a heart.
 typedef struct TAVO_SYNTHETIC_ECG {
     int nHeartRate;         // beats per minute, 20-300
     int bPWaves;            // P waves before sinus beats (never in an irregular rhythm)
@@ -75,7 +77,7 @@ typedef struct TAVO_SYNTHETIC_ECG {
     double fAmplitude;      // R wave, 0.05-5 mV
     double fQRSWidth;       // QRS duration, 40-160 ms
     double fTWave;          // T wave as a fraction of the R wave, -1 to 2 (negative: inverted)
-    double fSTOffset;       // ST level against the baseline, -0.8 to 0.8 mV
+    double fSTOffset;       // ST segment shift from the J point on, -0.8 to 0.8 mV
     double fVariation;      // coefficient of variation of irregular RR intervals, 0-0.3
 } TAVO_SYNTHETIC_ECG;
 
