@@ -161,8 +161,8 @@ std::vector<double> IrregularIntervals(const TAVO_SYNTHETIC_ECG& p, double rrMs)
     mean /= static_cast<double>(intervals.size());
     double power = 0.0;
     for (double draw : intervals) power += (draw - mean) * (draw - mean);
-    const double deviation = std::sqrt(power / static_cast<double>(intervals.size()));
-    const double spread = deviation > 0.0 ? p.fVariation / deviation : 0.0;
+    // At least 20 distinct draws: the deviation is never zero.
+    const double spread = p.fVariation / std::sqrt(power / static_cast<double>(intervals.size()));
     for (double& draw : intervals) draw = rrMs * (1.0 + spread * (draw - mean));
     return intervals;
 }
