@@ -1,7 +1,8 @@
-// tavo: C++ entry points that have no TAVO wrapper.
+// tavo: C++ entry points that have no TAVO wrapper, and the synthetic ECG (C linkage).
 //
-// They take no lock of their own: the caller serialises them with the TAVO
-// functions (for example by calling them from the thread that calls those).
+// The C++ entry points take no lock of their own: the caller serialises them with the
+// TAVO functions (for example by calling them from the thread that calls those).
+// TAVOLoadSyntheticECG takes the library's lock like any TAVO function.
 // Failures are false, null or 0, as stated at each declaration.
 #ifndef TAVO_TAVO_EXT_H
 #define TAVO_TAVO_EXT_H
