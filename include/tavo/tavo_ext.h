@@ -1,7 +1,8 @@
-// tavo: C++ entry points that have no TAVO wrapper.
+// tavo: C++ entry points that have no TAVO wrapper, and the synthetic ECG (C linkage).
 //
-// They take no lock of their own: the caller serialises them with the TAVO
-// functions (for example by calling them from the thread that calls those).
+// The C++ entry points take no lock of their own: the caller serialises them with the
+// TAVO functions (for example by calling them from the thread that calls those).
+// TAVOLoadSyntheticECG takes the library's lock like any TAVO function.
 // Failures are false, null or 0, as stated at each declaration.
 #ifndef TAVO_TAVO_EXT_H
 #define TAVO_TAVO_EXT_H
@@ -17,7 +18,7 @@ enum WaveformType : int {
     WaveformAHA = 2,              // two channels
     WaveformMIT = 3,              // the record's channels, routed by the lead mapping
     WaveformKestrane = 4,         // eight channels, resampled to 1000 samples per second
-    WaveformGenerated = 5,        // calibration signals and fixed voltages
+    WaveformGenerated = 5,        // calibration signals, fixed voltages and synthetic ECG
     WaveformEDFChestV1V4 = 6,     // EDF record, chest outputs V1-V4 only
     WaveformEDF = 7,              // EDF record, all six chest outputs
     WaveformSine = 129,
@@ -56,6 +57,42 @@ TAVO_API ECG_HEADER* LoadDatabaseNoiseTest();
 TAVO_API bool LoadWaveformFixedVoltage(double mV);
 // Full-scale output range in mV (5.0 at load); samples are clipped to +-range.
 TAVO_API void SetOutputVoltageRange(double mV);
+
+// Rhythm of a synthetic ECG.
+enum TAVO_SYNTHETIC_RHYTHM {
+    SYNTHETIC_REGULAR = 0,    // sinus beats at exactly the heart rate
+    SYNTHETIC_IRREGULAR = 1,  // RR intervals drawn from the seed with the given variation; no P waves
+    SYNTHETIC_PVC = 2,        // every nPVCInterval-th beat a premature ventricular one, then a compensatory pause
+};
+
+// A synthetic ECG; fill it with TAVOSyntheticECGDefaults, then change what the test needs.
+// Amplitudes are those of lead II; the other leads follow the heart vector. A monitor reading
+// the ST level at J + 60 ms also sees the start of the T wave: about 0.01 mV at 60 bpm with a
+// 0.25 mV T wave, more at faster rates, as in a heart.
+typedef struct TAVO_SYNTHETIC_ECG {
+    int nHeartRate;         // beats per minute, 20-300
+    int bPWaves;            // P waves before sinus beats (never in an irregular rhythm)
+    int nRhythm;            // TAVO_SYNTHETIC_RHYTHM
+    int nPVCInterval;       // 2-8: the beat that is premature ventricular
+    unsigned int nSeed;     // seed of the irregular RR intervals
+    double fAmplitude;      // R wave, 0.05-5 mV
+    double fQRSWidth;       // QRS duration, 40-160 ms
+    double fTWave;          // T wave as a fraction of the R wave, -1 to 2 (negative: inverted)
+    double fSTOffset;       // ST segment shift from the J point on, -0.8 to 0.8 mV
+    double fVariation;      // coefficient of variation of irregular RR intervals, 0-0.3
+} TAVO_SYNTHETIC_ECG;
+
+extern "C" {
+// 60 bpm regular with P waves, R 1 mV, QRS 80 ms, T a quarter of R, no ST shift; variation
+// 0.15, a PVC every 4th beat and seed 1 for the other rhythms. Null does nothing.
+TAVO_API void TAVOSyntheticECGDefaults(TAVO_SYNTHETIC_ECG* params);
+// Stops any output and loads a synthetic loop: eight channels I, II, V1-V6 at 1000 Hz
+// (playback kind 5) holding a whole number of beats, so that looping it is seamless. In a
+// regular rhythm beat k starts at sample round(k x 60000 / nHeartRate). The same parameters
+// give the same samples on every host. Returns a new header (release with TAVOFreeECGHeader).
+// Null, with nothing changed, for null or any field out of range; null when memory is short.
+TAVO_API ECG_HEADER* TAVOLoadSyntheticECG(const TAVO_SYNTHETIC_ECG* params);
+}
 
 // Device identity of a newer generator (with a hardware information block); 0 for an older one.
 TAVO_API int GetModelInfo(MODEL_INFORMATION_EX* info);

@@ -5,7 +5,9 @@
 #include "engine/ecg_header.h"
 #include "engine/sample_store.h"
 #include "engine/waveforms.h"
-#include "tavo/tavo.h"
+#include "loaders/synthetic_loader.h"
+#include "synth/synthetic_ecg.h"
+#include "tavo/tavo_ext.h"
 
 namespace {
 
@@ -92,6 +94,21 @@ extern "C" TAVO_API bool TAVOLoadWaveformAutoCalibrationMode(void) {
         return LoadWaveformAutoCalibrationMode();
     } catch (...) {
         return false;
+    }
+}
+
+// Touches no shared state, so it needs no lock.
+extern "C" TAVO_API void TAVOSyntheticECGDefaults(TAVO_SYNTHETIC_ECG* params) {
+    if (params != nullptr) FillSyntheticECGDefaults(*params);
+}
+
+extern "C" TAVO_API ECG_HEADER* TAVOLoadSyntheticECG(const TAVO_SYNTHETIC_ECG* params) {
+    try {
+        if (params == nullptr) return nullptr;
+        CAutoCriticalSection lock(g_APICriticalSection);
+        return LoadSyntheticECG(*params);
+    } catch (...) {
+        return nullptr;
     }
 }
 

@@ -18,6 +18,7 @@
 #include "engine/ecg_header.h"
 #include "engine/output_threads.h"
 #include "engine/waveforms.h"
+#include "loaders/synthetic_loader.h"
 #include "platform/thread.h"
 #include "store_setup.h"
 #include "tavo/tavo_ext.h"
@@ -178,6 +179,22 @@ TEST_F(OutputStream, LoopingRestartsAtTheStartPositionAndEachRunAtSequenceZero) 
     }
     EXPECT_EQ(generator->Statistics().check.sequenceErrors, 0u);
     ExpectFrames(generator, 600, [](size_t i) { return 200 + i % 200; });
+}
+
+// A 60 bpm synthetic loop is one beat of 1000 samples: three beats decoded by the generator are
+// its raw frames, the seam included.
+TEST_F(OutputStream, SyntheticEcgPlaysItsRawFramesAcrossTheLoop) {
+    VirtualGenerator* generator = Connect();
+    ASSERT_NE(generator, nullptr);
+    TAVO_SYNTHETIC_ECG params;
+    TAVOSyntheticECGDefaults(&params);
+    FreeECGHeader(LoadSyntheticECG(params));
+    ASSERT_EQ(g_nSampleCount, 1000);
+    g_bPlayLoop = 1;
+    ASSERT_TRUE(OutputWaveform(0, nullptr, nullptr));
+    ASSERT_TRUE(WaitPackets(generator, 12));
+    StopOutput();
+    ExpectFrames(generator, 3000, [](size_t i) { return i % 1000; });
 }
 
 TEST_F(OutputStream, StartsThatCannotPlayAreRefusedBeforeAnyTraffic) {

@@ -9,7 +9,7 @@
 #include <functional>
 
 #include "blob_writer.h"
-#include "det_math.h"
+#include "synth/det_math.h"
 #include "loaders/ctscse_catalog.h"
 #include "record_import.h"
 #include "reference_set.h"

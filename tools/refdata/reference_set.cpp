@@ -3,7 +3,7 @@
 
 #include "reference_set.h"
 
-#include "det_math.h"
+#include "synth/det_math.h"
 #include "loaders/ctscse_catalog.h"
 #include "standin_cal.h"
 #include "standin_ecg.h"

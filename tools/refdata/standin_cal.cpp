@@ -5,7 +5,7 @@
 
 #include <cstdlib>
 
-#include "det_math.h"
+#include "synth/det_math.h"
 
 namespace {
 enum class EPulse { Rectangle, Triangle, Sawtooth, HalfSine, Trapezoid, Gaussian };

@@ -6,7 +6,7 @@
 #include <algorithm>
 #include <cmath>
 
-#include "det_math.h"
+#include "synth/det_math.h"
 
 namespace {
 constexpr int kSamples = 10000;

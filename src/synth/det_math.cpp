@@ -1,7 +1,7 @@
-// Host-independent arithmetic for the reference-record generator.
+// Host-independent arithmetic for the built-in records and the synthetic ECG.
 // Only +, -, *, / and exact operations (floor, ldexp) are used; -ffp-contract=off keeps them unfused.
 
-#include "det_math.h"
+#include "synth/det_math.h"
 
 #include <cmath>
 

@@ -1,6 +1,6 @@
 #pragma once
-// Arithmetic whose results are the same bits on every build host: a fixed PRNG and sine and
-// exponential made of IEEE basic operations only, so the generated records never depend on a libm.
+// Arithmetic whose results are the same bits on every host: a fixed PRNG and sine and
+// exponential made of IEEE basic operations only, so generated signals never depend on a libm.
 
 #include <cstdint>
 
