@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <csignal>
+#include <cstdint>
 #include <filesystem>
 #include <functional>
 
@@ -74,6 +75,20 @@ const Writer kWriters[] = {
      }}};
 
 }  // namespace
+
+// On the 32-bit board a header declaring more than the address space holds is cut to
+// what it can hold at once, not after a hundred thousand allocations that cannot succeed.
+TEST(CraftedFile, StoreBeyondTheAddressSpaceIsShortenedAtOnce) {
+    if (sizeof(size_t) > 4) GTEST_SKIP() << "only a 32-bit address space is this small";
+    CTempDir dir;
+    WriteTextFile(dir.File("big.hea"), "big 2 250 268435455\nbig.dat 16 200 12 0 0 0 0 I\nbig.dat 16 200 12 0 0 0 0 II\n");
+    WriteBinaryFile(dir.File("big.dat"), std::vector<unsigned char>(400, 0x10));
+    EXPECT_EQ(InChildWithin(120, [&] {
+                  CEcgHeaderPtr header(TAVOLoadMITHeader(dir.File("big.hea").c_str()));
+                  const int64_t count = header ? header->nSampleCount : 0;
+                  return count > 0 && (268435455 - count) % 1250 == 0 && uint64_t(count) * 2 * 8 <= SIZE_MAX / 2;
+              }), 0);
+}
 
 // A FIFO named like an input would block its open, under the API lock, until a writer
 // came; every input is refused instead.
