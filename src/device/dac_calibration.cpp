@@ -3,10 +3,6 @@
 
 #include "device/dac_calibration.h"
 
-#include <fcntl.h>
-#include <sys/stat.h>
-#include <unistd.h>
-
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
@@ -41,16 +37,6 @@ bool FormatDACFilePath() {
     const int length = std::snprintf(g_szDACFilePath, sizeof g_szDACFilePath, "%s/TAVO_DAC%.31s.txt",
                                      directory.c_str(), g_strSerialNumber);
     return length > 0 && static_cast<size_t>(length) < sizeof g_szDACFilePath;
-}
-
-// A plain file only: a FIFO planted under the name must not hold the connection thread.
-CFilePtr OpenCalibrationFile(const char* path) {
-    CFileHandle fd(open(path, O_RDONLY | O_CLOEXEC | O_NONBLOCK | O_NOCTTY));
-    struct stat info {};
-    if (!fd.IsValid() || fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return nullptr;
-    CFilePtr file(fdopen(fd.Get(), "r"));
-    if (file) fd.Release();
-    return file;
 }
 
 // A token that is no number reads as 0; so does one that is not finite, which no
@@ -88,7 +74,7 @@ void LoadDACFile() {
     if (g_nDACBit == 1) return;  // 16-bit devices are not corrected
     // The serial text comes from the device: it must not lead out of the calibration directory.
     if (std::strchr(g_strSerialNumber, '/') != nullptr || !FormatDACFilePath()) return;
-    CFilePtr file = OpenCalibrationFile(g_szDACFilePath);
+    CFilePtr file = OpenInputFile(g_szDACFilePath);
     if (!file) return;
     char line[kLineBytes];
     for (int row = 0; row < kCodes && std::fgets(line, sizeof line, file.get()) != nullptr; ++row) {

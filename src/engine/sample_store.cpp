@@ -31,6 +31,7 @@ namespace {
 constexpr int kLeadFrameValues = 12;
 constexpr double kMaxCode12 = 4095.0;
 constexpr double kMaxCode16 = 65535.0;
+constexpr uint64_t kMaxStoreBytes = SIZE_MAX / 2;
 
 // Keeps the conversion to int defined and the calibration row index inside the table.
 double ClampCode(double code, double maxCode) {
@@ -60,8 +61,13 @@ bool ReallocateECGDataBuffer(int nSignals) {
     g_iECGSignalNumber = nSignals < 0 ? 0 : nSignals;
     if (nSignals <= 0) return nSignals == 0;
     if (g_nSampleCount < 0) return false;
-    // 64-bit count against the address space: on the 32-bit target size_t is only 32 bits.
-    if (static_cast<uint64_t>(g_nSampleCount) > SIZE_MAX / sizeof(double)) return false;
+    const int withArrays = g_WaveformType == WaveformAHA && nSignals > 2 ? 2 : nSignals;
+    // The whole store in 64 bits against half the address space: no allocator gives out
+    // more in one block, and on the 32-bit board (size_t of 32 bits) a store beyond it
+    // would only be refused after costly attempts, or leave the program no room.
+    if (static_cast<uint64_t>(g_nSampleCount) > kMaxStoreBytes / sizeof(double) / static_cast<uint64_t>(withArrays)) {
+        return false;
+    }
     const size_t samples = static_cast<size_t>(g_nSampleCount);
 
     // calloc rather than a zero-initialising new: a long record's pages arrive from the
@@ -69,7 +75,6 @@ bool ReallocateECGDataBuffer(int nSignals) {
     g_pECGData = static_cast<double**>(std::calloc(static_cast<size_t>(nSignals), sizeof(double*)));
     if (g_pECGData == nullptr) return false;
     if (samples == 0) return true;
-    const int withArrays = g_WaveformType == WaveformAHA && nSignals > 2 ? 2 : nSignals;
     for (int i = 0; i < withArrays; ++i) {
         g_pECGData[i] = static_cast<double*>(std::calloc(samples, sizeof(double)));
         if (g_pECGData[i] == nullptr) return false;

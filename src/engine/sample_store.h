@@ -32,8 +32,9 @@ extern CSimpleCriticalSection g_CriticalSection;
 // Releases every channel array and the pointer array; the channel count is kept.
 void FreeECGDataBuffer();
 // Replaces the store with nSignals zeroed channels of g_nSampleCount samples (channels 0-1
-// only for kind 2; none when the count is 0). False when memory is short or the size is
-// impossible: the channels allocated so far stay and ValidateECGData refuses the store.
+// only for kind 2; none when the count is 0). False when memory is short or the whole
+// store would exceed half the address space: the channels allocated so far stay and
+// ValidateECGData refuses the store.
 bool ReallocateECGDataBuffer(int nSignals);
 // True when the store can be played: every channel array the kind needs exists and, for
 // the mapped kinds, at least one output lead is fed by a channel of the store.

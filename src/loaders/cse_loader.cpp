@@ -111,7 +111,7 @@ ECG_HEADER* LoadDatabaseCSEInTxtFmt(const char* path) {
     StopOutput();
     CAutoCriticalSection lock(g_CriticalSection);
     if (path == nullptr) return nullptr;
-    CFilePtr file(std::fopen(path, "re"));
+    CFilePtr file(OpenInputFile(path));
     if (!file) return nullptr;
 
     const int64_t lines = CountTextLines(file.get());

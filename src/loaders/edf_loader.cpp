@@ -57,7 +57,8 @@ TAVO_API ECG_HEADER* LoadDatabaseEDF(const char* path, WaveformType kind) {
         StopOutput();
         {
             CAutoCriticalSection lock(g_CriticalSection);
-            CreateDirectory(repository, nullptr);
+            // Another user who can write the repository could plant the record played.
+            if (!CreatePrivateDirectory(repository)) return nullptr;
             // A record once converted is reused as it is, even if the EDF file changed.
             if (!Exists(headerPath) || !Exists(signalPath)) WFDBConvertEDF(path, repository);
         }

@@ -105,11 +105,10 @@ bool ahaecg2mit(const char* filePath, const char* destFolder) {
     if (!MakeRecordOutputPaths(filePath, destFolder, paths)) return false;
     const char* recordName = paths.recordName.c_str();
 
-    CFilePtr input(std::fopen(filePath, "re"));
+    CFilePtr input(OpenInputFile(filePath));
     if (!input) return false;
-    CFilePtr signalFile(std::fopen(paths.signal.c_str(), "wbe"));
-    if (!signalFile) return false;
-    CRecordOutputFiles outputs(paths);
+    CRecordOutputFiles outputs;
+    if (!outputs.Create(paths.header, paths.signal)) return false;
 
     const size_t recordBytes = offsetof(WFDB_HEADER, Signal) + kAHASignals * sizeof(WFDB_SIGNAL);
     std::unique_ptr<WFDB_HEADER, decltype(&std::free)> record(static_cast<WFDB_HEADER*>(std::calloc(1, recordBytes)),
@@ -143,19 +142,12 @@ bool ahaecg2mit(const char* filePath, const char* destFolder) {
         const unsigned char group[3] = {static_cast<unsigned char>(a & 0xFF),
                                         static_cast<unsigned char>((a >> 8) | ((b >> 8) << 4)),
                                         static_cast<unsigned char>(b & 0xFF)};
-        if (std::fwrite(group, 1, sizeof(group), signalFile.get()) != sizeof(group)) return false;
+        if (std::fwrite(group, 1, sizeof(group), outputs.Signal()) != sizeof(group)) return false;
         ++samples;
     }
-    if (!CloseChecked(signalFile)) return false;
 
-    CFilePtr headerFile(std::fopen(paths.header.c_str(), "we"));
-    if (!headerFile) return false;
     const std::string text = HeaderText(*record);
-    if (std::fwrite(text.data(), 1, text.size(), headerFile.get()) != text.size() || !CloseChecked(headerFile)) {
-        return false;
-    }
-    outputs.Commit();
-    return true;
+    return std::fwrite(text.data(), 1, text.size(), outputs.Header()) == text.size() && outputs.Commit();
 }
 
 TAVO_API bool WFDBConvertAHA(const char* filePath, const char* destFolder) {

@@ -6,6 +6,8 @@
 #include <cstdio>
 #include <cstring>
 
+#include "platform/file_utils.h"
+
 uint16_t g_iAnnotationWord = 0;
 uint32_t g_iAnnotationTime = 0;
 uint16_t g_iAnnotationChannel = 0;
@@ -96,7 +98,7 @@ bool ReadAheadFirstWord(FILE* file, CDecodeStart& start) {
 
 bool WFDBLoadAnnotation(const char* pFilePath, WFDB_HEADER* pHeader) {
     if (pFilePath == nullptr || pHeader == nullptr) return false;
-    FILE* file = std::fopen(pFilePath, "rbe");
+    FILE* file = OpenInputFile(pFilePath).release();
     if (file == nullptr) return false;
     CDecodeStart start{0, 0, 0, 0};
     if (!ReadAheadFirstWord(file, start)) {

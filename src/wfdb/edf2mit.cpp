@@ -247,7 +247,7 @@ bool edf2mit(const char* filePath, const char* destFolder) {
     if (!MakeRecordOutputPaths(filePath, destFolder, paths)) return false;
     const std::string& recordName = paths.recordName;
 
-    CFilePtr input(std::fopen(filePath, "rbe"));
+    CFilePtr input(OpenInputFile(filePath));
     if (!input) return false;
     std::unique_ptr<EDF_HEADER, decltype(&std::free)> header(ReadHeader(input.get()), &std::free);
     if (!header) return false;
@@ -265,24 +265,17 @@ bool edf2mit(const char* filePath, const char* destFolder) {
     records = std::min<int64_t>(records, INT_MAX / plan.signals[0].samplesPerRecord);
     if (records < 1) return false;
 
-    CFilePtr signalFile(std::fopen(paths.signal.c_str(), "wbe"));
-    if (!signalFile) return false;
-    CRecordOutputFiles outputs(paths);
-    CFilePtr headerFile(std::fopen(paths.header.c_str(), "we"));
-    if (!headerFile) return false;
+    CRecordOutputFiles outputs;
+    if (!outputs.Create(paths.header, paths.signal)) return false;
 
-    const int64_t converted = ConvertRecords(input.get(), signalFile.get(), plan, records);
-    if (converted < 1 || !CloseChecked(signalFile)) return false;
+    const int64_t converted = ConvertRecords(input.get(), outputs.Signal(), plan, records);
+    if (converted < 1) return false;
 
     std::string text = recordName + " " + FormatInteger(static_cast<long long>(plan.signals.size())) + " " +
                        FormatInteger(plan.frameFrequency) + " " +
                        FormatInteger(plan.signals[0].samplesPerRecord * converted) + "\n";
     for (const SignalPlan& signal : plan.signals) text += signal.line;
-    if (std::fwrite(text.data(), 1, text.size(), headerFile.get()) != text.size() || !CloseChecked(headerFile)) {
-        return false;
-    }
-    outputs.Commit();
-    return true;
+    return std::fwrite(text.data(), 1, text.size(), outputs.Header()) == text.size() && outputs.Commit();
 }
 
 TAVO_API bool WFDBConvertEDF(const char* filePath, const char* destFolder) {

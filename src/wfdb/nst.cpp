@@ -4,8 +4,6 @@
 
 #include "wfdb/nst.h"
 
-#include <unistd.h>
-
 #include <algorithm>
 #include <charconv>
 #include <climits>
@@ -17,6 +15,7 @@
 #include "platform/file_utils.h"
 #include "platform/path_utils.h"
 #include "wfdb/annotation.h"
+#include "wfdb/record_output.h"
 #include "wfdb/record_path.h"
 #include "wfdb/sigamp.h"
 #include "wfdb/signal_reader.h"
@@ -123,47 +122,6 @@ private:
     FILE* m_file;
     int m_pending = 0;
     bool m_hasPending = false;
-};
-
-// The two output files; unless kept, whatever of them this run created is
-// removed again, so a failed run leaves no half-written record.
-class COutputFiles {
-public:
-    explicit COutputFiles(const std::string& path) : m_dataPath(path + ".dat"), m_headerPath(path + ".hea") {}
-    ~COutputFiles() {
-        m_data.reset();
-        if (m_isKept) return;
-        if (m_hasData) unlink(m_dataPath.c_str());
-        if (m_hasHeader) unlink(m_headerPath.c_str());
-    }
-    COutputFiles(const COutputFiles&) = delete;
-    COutputFiles& operator=(const COutputFiles&) = delete;
-
-    FILE* CreateData() {
-        m_data.reset(std::fopen(m_dataPath.c_str(), "wbe"));
-        m_hasData = m_data != nullptr;
-        return m_data.get();
-    }
-    bool CloseData() {
-        const bool isWritten = std::ferror(m_data.get()) == 0;
-        return std::fclose(m_data.release()) == 0 && isWritten;
-    }
-    bool WriteHeader(const std::string& text) {
-        CFilePtr header(std::fopen(m_headerPath.c_str(), "we"));
-        m_hasHeader = header != nullptr;
-        if (header == nullptr) return false;
-        const bool isWritten = std::fwrite(text.data(), 1, text.size(), header.get()) == text.size();
-        return std::fclose(header.release()) == 0 && isWritten;
-    }
-    void Keep() { m_isKept = true; }
-
-private:
-    std::string m_dataPath;
-    std::string m_headerPath;
-    CFilePtr m_data;
-    bool m_hasData = false;
-    bool m_hasHeader = false;
-    bool m_isKept = false;
 };
 
 // snprintf rather than std::to_string, whose inline digit table would be
@@ -309,11 +267,10 @@ int nst() {
 
     std::string headerText;
     if (!BuildOutputHeader(ecg.get(), g_strOutputFilePath, headerText)) return kNSTCannotWrite;
-    COutputFiles files(g_strOutputFilePath);
-    FILE* data = files.CreateData();
-    if (data == nullptr) return kNSTCannotWrite;
+    CRecordOutputFiles files;
+    if (!files.Create(g_strOutputFilePath + ".hea", g_strOutputFilePath + ".dat")) return kNSTCannotWrite;
 
-    CNoiseRun run{ecg.get(), g_vecNoiseItem, C212Writer(data), std::vector<double>(signals, 0.0),
+    CNoiseRun run{ecg.get(), g_vecNoiseItem, C212Writer(files.Signal()), std::vector<double>(signals, 0.0),
                   std::vector<int>(signals, 0), std::vector<int>(signals, 0)};
     const int64_t frequency = ecg->SamplingFrequency;
     bool isRecordLeft = DoProcessNSTAddNoise(run, kCleanSeconds * frequency);
@@ -322,9 +279,8 @@ int nst() {
         isRecordLeft = DoProcessNSTAddNoise(run, kStretchSeconds * frequency);
     }
     run.writer.Finish();
-    if (!files.CloseData() || !files.WriteHeader(headerText)) return kNSTCannotWrite;
-    files.Keep();
-    return kNSTSucceeded;
+    const bool isWritten = std::fwrite(headerText.data(), 1, headerText.size(), files.Header()) == headerText.size();
+    return isWritten && files.Commit() ? kNSTSucceeded : kNSTCannotWrite;
 }
 
 TAVO_API void WFDBNoiseTestExSetSignal(char* path) {

@@ -1,4 +1,4 @@
-// Paths, clean-up and number text of records written by the converters.
+// Paths, output files and number text of records written by the converters.
 
 #include "wfdb/record_output.h"
 
@@ -29,13 +29,14 @@ bool MakeRecordOutputPaths(const char* filePath, const char* destFolder, RecordO
     return true;
 }
 
-CRecordOutputFiles::~CRecordOutputFiles() {
-    if (m_isCommitted) return;
-    DeleteFile(m_paths.signal.c_str());
-    DeleteFile(m_paths.header.c_str());
+bool CRecordOutputFiles::Create(const std::string& headerPath, const std::string& signalPath) {
+    return m_header.Create(headerPath) && m_signal.Create(signalPath);
 }
 
-bool CloseChecked(CFilePtr& file) { return std::fclose(file.release()) == 0; }
+bool CRecordOutputFiles::Commit() {
+    if (!m_signal.Close() || !m_header.Close() || !m_signal.CanReplace() || !m_header.CanReplace()) return false;
+    return m_signal.Commit() && m_header.Commit();
+}
 
 std::string FormatGeneral12(double value) {
     char text[64];

@@ -18,22 +18,23 @@ struct RecordOutputPaths {
 // does not fit kMaxPath.
 bool MakeRecordOutputPaths(const char* filePath, const char* destFolder, RecordOutputPaths& paths);
 
-// Deletes both files of a record on destruction unless Commit was called.
+// The two files of a record, written under temporary names and put in place together
+// by Commit; until then, and whenever a step fails, a record of that name stays as it
+// was and nothing new is left behind.
 class CRecordOutputFiles {
 public:
-    explicit CRecordOutputFiles(const RecordOutputPaths& paths) : m_paths(paths) {}
-    ~CRecordOutputFiles();
-    CRecordOutputFiles(const CRecordOutputFiles&) = delete;
-    CRecordOutputFiles& operator=(const CRecordOutputFiles&) = delete;
-    void Commit() { m_isCommitted = true; }
+    // False when either temporary cannot be created beside its path.
+    bool Create(const std::string& headerPath, const std::string& signalPath);
+    FILE* Header() const { return m_header.Stream(); }
+    FILE* Signal() const { return m_signal.Stream(); }
+    // Both files complete, then renamed, the header last: a reader that finds the
+    // header finds the signal file it describes.
+    bool Commit();
 
 private:
-    const RecordOutputPaths& m_paths;
-    bool m_isCommitted = false;
+    CReplacementFile m_header;
+    CReplacementFile m_signal;
 };
-
-// Closes the stream; false when buffered data could not be written.
-bool CloseChecked(CFilePtr& file);
 
 // value as "%.12g" writes it in the C locale.
 std::string FormatGeneral12(double value);

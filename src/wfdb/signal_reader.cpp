@@ -6,6 +6,7 @@
 #include <cmath>
 #include <string>
 
+#include "platform/file_utils.h"
 #include "wfdb/signal_format.h"
 
 namespace {
@@ -54,7 +55,7 @@ bool WFDBLoadSignal(const char* pathName, WFDB_HEADER* pHeader) {
     std::string path(pathName);
     if (!path.empty() && path.back() != '/') path += '/';
     path += pHeader->Signal[0].FileName;
-    FILE* file = std::fopen(path.c_str(), "rbe");
+    FILE* file = OpenInputFile(path.c_str()).release();
     if (file == nullptr) return false;
     // A second load replaces the stream rather than leaking it.
     if (pHeader->Reserved.SignalFile.pFile != nullptr) std::fclose(pHeader->Reserved.SignalFile.pFile);

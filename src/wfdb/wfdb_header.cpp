@@ -195,7 +195,7 @@ void ReadHeaderSignal(char* pszSignalLine, WFDB_SIGNAL* pSignal) {
 
 WFDB_HEADER* WFDBReadHeader(char* filePath) {
     if (filePath == nullptr) return nullptr;
-    CFilePtr file(std::fopen(filePath, "re"));
+    CFilePtr file(OpenInputFile(filePath));
     if (!file) return nullptr;
 
     char line[kWFDBLineLength + 1];

@@ -3,10 +3,8 @@
 #include "platform/file_utils.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
 #include <memory>
 
 #include "support/test_support.h"
@@ -38,19 +36,14 @@ TEST(ReadFileBinaryData, ReadsRegularFilesWholeAndRefusesTheRest) {
     EXPECT_FALSE(ReadFileBinaryData(nullptr, nullptr, nullptr));
 }
 
-// A write cut short (here by a file-size limit) is a failure, not success.
-TEST(WriteFileBinaryData, WritesAndReportsFailureAndShortWrites) {
+// A write cut short is a failure, which leaves the file as it was (the record writers'
+// tests cut them with a file-size limit).
+TEST(WriteFileBinaryData, WritesAndReportsFailure) {
     CTempDir dir;
     const unsigned char bytes[] = {9, 8, 7};
     ASSERT_TRUE(WriteFileBinaryData(dir.File("out").c_str(), bytes, 3));
     EXPECT_EQ(ReadWholeFile(dir.File("out")), (std::vector<unsigned char>{9, 8, 7}));
     EXPECT_FALSE(WriteFileBinaryData(dir.File("no/such/dir").c_str(), bytes, 3));
-    EXPECT_EQ(ExitCodeInChild([&] {
-                  signal(SIGXFSZ, SIG_IGN);
-                  rlimit limit{2, 2};
-                  setrlimit(RLIMIT_FSIZE, &limit);
-                  return WriteFileBinaryData(dir.File("limited").c_str(), bytes, 3) ? 1 : 0;
-              }), 0);
 }
 
 TEST(Directories, CreateToleratesExistingAndDeleteRemoves) {
