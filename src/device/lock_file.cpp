@@ -4,6 +4,7 @@
 #include "device/lock_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -92,6 +93,10 @@ bool LockDevice(int port) {
         if (!existing.IsValid()) return false;
         struct stat info {};
         if (fstat(existing.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+        // A taker holds the file's own lock from reading the owner until the file is gone, so
+        // that of two processes finding the same stale lock exactly one removes it and takes
+        // the port; the other fails here rather than remove the winner's fresh file.
+        if (flock(existing.Get(), LOCK_EX | LOCK_NB) != 0) return false;
         int32_t owner = 0;
         if (ReadPid(existing.Get(), owner) == static_cast<ssize_t>(kPidBytes)) {
             if (IsOwnerAlive(owner)) return false;

@@ -8,9 +8,10 @@ extern int g_nLockFile;
 extern char g_szLockFilePath[256];
 
 // Claims <lockDirectory>/kestrane.ACM<port>.lock for this process (4 bytes, its pid).
-// A lock whose owner has ended is taken over. False when the port is held by a live
-// process (this one included), by a lock file shorter than 4 bytes or by anything that
-// is not a plain file, or when the file cannot be made; the existing file is left alone.
+// A lock whose owner has ended is taken over, unless another process is taking it over at
+// the same time. False when the port is held by a live process (this one included), by a
+// lock file shorter than 4 bytes or by anything that is not a plain file, or when the file
+// cannot be made; the existing file is left alone.
 bool LockDevice(int port);
 
 // Closes and deletes the lock this process holds, if any.

@@ -2,6 +2,8 @@
 
 #include "device/lock_file.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +12,7 @@
 #include <climits>
 
 #include "device_world.h"
+#include "platform/file_utils.h"
 
 namespace {
 
@@ -38,17 +41,22 @@ TEST(LockFile, HoldsThisProcessIdAndGoesAwayOnUnlock) {
 }
 
 // A live owner (this process included) or a file too short to name one blocks the port, and
-// such a port is never probed. 0 and negative numbers address process groups: no owner.
+// such a port is never probed. 0 and negative numbers address process groups: no owner. A stale
+// lock that another taker holds locked is that taker's to replace.
 TEST(LockFile, StaleLocksAreTakenOverAndOthersLeftAlone) {
-    struct Case { std::vector<unsigned char> bytes; bool isStale; };
+    struct Case { std::vector<unsigned char> bytes; bool isStale; bool isBeingTaken = false; };
     std::vector<Case> cases = {{PidBytes(getpid()), false}, {PidBytes(FinishedPid()), true}, {PidBytes(0), true},
-                               {PidBytes(-1), true}, {PidBytes(INT_MIN), true}};
+                               {PidBytes(-1), true}, {PidBytes(INT_MIN), true}, {PidBytes(FinishedPid()), false, true}};
     for (size_t length = 0; length < 4; ++length) cases.push_back({std::vector<unsigned char>(length, 1), false});
     for (const Case& c : cases) {
         CDeviceWorld world;
         VirtualGenerator* generator = world.Add(world.Options(0));
         ASSERT_NE(generator, nullptr);
         WriteBinaryFile(world.LockPath(0), c.bytes);
+        CFileHandle taker(open(world.LockPath(0).c_str(), O_RDONLY | O_CLOEXEC));
+        if (c.isBeingTaken) {
+            ASSERT_EQ(flock(taker.Get(), LOCK_EX), 0);
+        }
         EXPECT_EQ(FindDevice(0), c.isStale) << LockOwner(world.LockPath(0)) << ", " << c.bytes.size() << " bytes";
         EXPECT_EQ(DeviceIsConnected(), c.isStale);
         EXPECT_EQ(ReadWholeFile(world.LockPath(0)), c.isStale ? PidBytes(getpid()) : c.bytes);
