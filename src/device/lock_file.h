@@ -1,6 +1,8 @@
 #pragma once
 // Lock files that keep two programs off one serial node.
 
+#include <cstddef>
+
 // Descriptor of the lock file this process holds; -1 = none.
 extern int g_nLockFile;
 // Path of that lock file; empty while none is held. Sized for the longest
@@ -16,3 +18,10 @@ bool LockDevice(int port);
 
 // Closes and deletes the lock this process holds, if any.
 void UnlockDevice();
+
+// Room for a lock problem text: the longest lock directory and the words around it.
+constexpr size_t kLockProblemBytes = 256;
+// Copies (cut to size, terminated) why the latest LockDevice could not make a lock file at
+// all: "lock folder <dir> is missing" or "... is not writable"; "" when that attempt met
+// no such problem or none was made. Safe from any thread.
+void GetLockProblem(char* text, size_t size);

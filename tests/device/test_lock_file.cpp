@@ -13,6 +13,7 @@
 
 #include "device_world.h"
 #include "platform/file_utils.h"
+#include "tavo/tavo_ext.h"
 
 namespace {
 
@@ -99,4 +100,23 @@ TEST(LockFile, PlantedLinksAndSpecialFilesAreNeverFollowed) {
     ASSERT_EQ(mkfifo(world.LockPath(2).c_str(), 0600), 0);
     EXPECT_FALSE(LockDevice(2)) << "a FIFO is no lock file, and must not hang the read";
     EXPECT_EQ(g_nLockFile, -1);
+}
+
+// A lock folder that is missing (or a file) or not writable is reported, unlike a port that is
+// merely taken; the next attempt that meets no such problem clears the report. Root writes
+// anywhere, so the read-only folder is then left out.
+TEST(LockFile, UnusableLockFolderIsReported) {
+    CDeviceWorld world;
+    const std::string gone = world.Scratch("gone"), file = world.Scratch("file"), readOnly = world.Scratch("readonly");
+    WriteTextFile(file, "");
+    ASSERT_EQ(mkdir(readOnly.c_str(), geteuid() == 0 ? 0700 : 0500), 0);
+    WriteBinaryFile(world.LockPath(1), PidBytes(getpid()));
+    struct Case { std::string directory; int port; std::string problem; };
+    for (const Case& c : {Case{gone, 0, gone + " is missing"}, Case{world.LockDir(), 1, ""}, Case{file, 0, file + " is missing"},
+                          Case{readOnly, 0, geteuid() == 0 ? "" : readOnly + " is not writable"}, Case{world.LockDir(), 0, ""}}) {
+        ASSERT_EQ(TAVOSetPlatformPaths(nullptr, c.directory.c_str(), nullptr), 1);
+        EXPECT_EQ(LockDevice(c.port), c.problem.empty() && c.port == 0) << c.directory;
+        EXPECT_EQ(TAVOGetConnectionProblem(), c.problem.empty() ? c.problem : "lock folder " + c.problem);
+        UnlockDevice();
+    }
 }
