@@ -109,7 +109,9 @@ LeadTraces DecodedTraces(const std::vector<sim::Frame>& frames, double sampleRat
 
 bool Connect(int port, unsigned int timeoutMs) {
     if (TAVOConnect(port, timeoutMs)) return true;
-    Fail(port < 0 ? "no generator found on any port" : "no generator found on port " + std::to_string(port));
+    const std::string problem = TAVOGetConnectionProblem();  // a generator was there but could not be claimed
+    if (!problem.empty()) Fail(problem);
+    else Fail(port < 0 ? "no generator found on any port" : "no generator found on port " + std::to_string(port));
     return false;
 }
 

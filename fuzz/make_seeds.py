@@ -96,4 +96,5 @@ put("cse_kestrane", "cse_text", b"\1" + b"10 20 30 40 50 60 70 80 90 100 110 120
 put("cse_kestrane", "kestrane", b"\2" + b"500\n3\nSTART\nLead I\n1000\n-1000\n500\nV4\n1\n2\n3\n")
 
 put("device", "calibration", b"\1" + b"0.5, -0.25 1e-3,,2\n\n3 4 5 6 7 8 9 10 11\n" * 3)
+put("device", "calibration_short", b"\1" + b"2050, 1,0,4095 ,4,,5  6,7\r\n" * 999 + b"1,2,3,4,5,6,7,nan\n")
 put("device", "replies", b"\0\3" + b"N\0" + b"X\x01\x02" + b"S" + bytes(range(14)) + b"?N\1X\0\0")

@@ -133,7 +133,9 @@ TAVO_API bool TAVOInit(void (*callback)(bool connected));
 TAVO_API bool TAVOConnect(int port, unsigned int timeout);
 TAVO_API void TAVOFree(void);
 
-/* Device identity. The serial number points at a static buffer that the next call overwrites. */
+/* Device identity. The serial number points at a static buffer that the next call overwrites.
+ * The device information fails, leaving info unchanged, when the serial number does not fit
+ * its 16 bytes with a terminator. */
 TAVO_API const char* TAVOGetSerialNumber(void);
 TAVO_API bool TAVOGetDeviceInformation(MODEL_INFORMATION* info);
 

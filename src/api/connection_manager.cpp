@@ -64,9 +64,10 @@ void* ConnectDeviceThread(void*) {
     return nullptr;
 }
 
-// Ends the connection thread, as TAVOFree does.
+// Ends the connection thread, as TAVOFree does. A forked child has no such thread, and the
+// device is its parent's: it leaves both alone.
 void ShutDownConnection() {
-    if (t_isConnectionThread) return;
+    if (t_isConnectionThread || IsForkedChild()) return;
     CAutoCriticalSection lifecycle(g_ConnectionLifecycleLock);
     unsigned long thread = 0;
     {

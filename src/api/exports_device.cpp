@@ -29,7 +29,8 @@ extern "C" TAVO_API const char* TAVOGetSerialNumber(void) {
     return g_szSerialNumberText;
 }
 
-// Model name and serial number from the stored identity; false only for a null info.
+// Model name and serial number from the stored identity; false (info unchanged) for a null
+// info or a serial number too long for the record.
 extern "C" TAVO_API bool TAVOGetDeviceInformation(MODEL_INFORMATION* info) {
     try {
         CAutoCriticalSection lock(g_APICriticalSection);

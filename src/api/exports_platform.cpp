@@ -1,9 +1,16 @@
-// Exports that concern the library itself: version and platform paths.
+// Exports that concern the library itself: version, platform paths and what keeps them
+// from being used.
 
 #include "api/api_lock.h"
 #include "api/connection_manager.h"
+#include "device/lock_file.h"
 #include "platform/platform_paths.h"
 #include "tavo/tavo.h"
+
+namespace {
+// Handed to the application by pointer; each call overwrites it.
+char g_szConnectionProblem[kLockProblemBytes];
+}  // namespace
 
 extern "C" TAVO_API unsigned int TAVOGetVersion(void) { return ConvertVersion("1.0.5.4"); }
 
@@ -16,4 +23,15 @@ extern "C" TAVO_API int TAVOSetPlatformPaths(const char* deviceDirectory, const 
     } catch (...) {
         return 0;  // never unwind into a C caller
     }
+}
+
+// Why the latest attempt to claim a generator that is present failed for want of a usable
+// lock folder; "" when nothing of the kind stood in the way.
+extern "C" TAVO_API const char* TAVOGetConnectionProblem(void) {
+    try {
+        CAutoCriticalSection lock(g_APICriticalSection);
+        GetLockProblem(g_szConnectionProblem, sizeof g_szConnectionProblem);
+    } catch (...) {
+    }
+    return g_szConnectionProblem;
 }

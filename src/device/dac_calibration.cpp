@@ -3,14 +3,14 @@
 
 #include "device/dac_calibration.h"
 
-#include <cmath>
 #include <cstdio>
-#include <cstdlib>
 #include <cstring>
 #include <string>
+#include <string_view>
 
 #include "device/device_io.h"
 #include "device/protocol.h"
+#include "platform/decimal_text.h"
 #include "platform/file_utils.h"
 #include "platform/platform_paths.h"
 
@@ -21,6 +21,7 @@ namespace {
 
 constexpr int kChannels = 8;
 constexpr int kCodes = 4096;
+constexpr double kMaxCode = kCodes - 1;
 // A line is read into this many bytes; the rest of a longer line reads as the next line.
 constexpr int kLineBytes = 256;
 constexpr char kSeparators[] = ", ";
@@ -39,27 +40,23 @@ bool FormatDACFilePath() {
     return length > 0 && static_cast<size_t>(length) < sizeof g_szDACFilePath;
 }
 
-// A token that is no number reads as 0; so does one that is not finite, which no
-// channel can produce and which would poison every code computed from it.
-double ParseEntry(const char* token) {
-    const double value = std::strtod(token, nullptr);
-    return std::isfinite(value) ? value : 0.0;
-}
-
-// Stores the line's values into channels 0, 1, ... of the row. The line end is no
-// separator: it belongs to the last token, so an empty line still sets channel 0 to 0.
-void ParseCalibrationLine(char* line, int row) {
+// Fills the row from the line's first eight values; false unless there are eight and each is
+// a whole number token within the codes a channel can produce. The line end is no separator.
+bool ParseCalibrationLine(char* line, int row) {
+    line[std::strcspn(line, "\r\n")] = '\0';
     int channel = 0;
     char* cursor = line + std::strspn(line, kSeparators);
     while (*cursor != '\0' && channel < kChannels) {
         const size_t tokenLength = std::strcspn(cursor, kSeparators);
-        const char saved = cursor[tokenLength];
-        cursor[tokenLength] = '\0';
-        g_DACError[channel++][row] = ParseEntry(cursor);
-        cursor[tokenLength] = saved;
+        double value = 0.0;
+        if (!ParseWholeDouble(std::string_view(cursor, tokenLength), value) || !(value >= 0.0 && value <= kMaxCode)) {
+            return false;
+        }
+        g_DACError[channel++][row] = value;
         cursor += tokenLength;
         cursor += std::strspn(cursor, kSeparators);
     }
+    return channel == kChannels;
 }
 
 }  // namespace
@@ -71,14 +68,21 @@ TAVO_API const char* GetDACFilePath() {
 
 void LoadDACFile() {
     g_bDACAvailable = 0;
+    // Rows a file lacks would keep zeros or an earlier device's entries, and the correction
+    // 2x - entry would drive those codes to full scale: a table is used whole or not at all.
+    std::memset(g_DACError, 0, sizeof g_DACError);
     if (g_nDACBit == 1) return;  // 16-bit devices are not corrected
-    // The serial text comes from the device: it must not lead out of the calibration directory.
-    if (std::strchr(g_strSerialNumber, '/') != nullptr || !FormatDACFilePath()) return;
+    // An unidentified device has no file of its own. The serial text comes from the device:
+    // it must not lead out of the calibration directory.
+    if (g_strSerialNumber[0] == '\0' || std::strchr(g_strSerialNumber, '/') != nullptr || !FormatDACFilePath()) return;
     CFilePtr file = OpenInputFile(g_szDACFilePath);
     if (!file) return;
     char line[kLineBytes];
-    for (int row = 0; row < kCodes && std::fgets(line, sizeof line, file.get()) != nullptr; ++row) {
-        ParseCalibrationLine(line, row);
+    int row = 0;
+    while (row < kCodes && std::fgets(line, sizeof line, file.get()) != nullptr && ParseCalibrationLine(line, row)) ++row;
+    if (row < kCodes) {
+        std::memset(g_DACError, 0, sizeof g_DACError);
+        return;
     }
     g_bDACAvailable = 1;
 }

@@ -10,10 +10,10 @@ extern int g_bDACAvailable;
 // next call overwrites.
 const char* GetDACFilePath();
 
-// On a 12-bit device, reads the calibration file named after the short serial number
-// into g_DACError (rows from 0, at most 4096 lines of up to 8 values) and sets
-// g_bDACAvailable. A 16-bit device, or a missing or unreadable file, clears the flag and
-// leaves the table as it was.
+// On an identified 12-bit device, reads the calibration file named after the short serial
+// number into g_DACError (line k is row k; more lines or values are ignored) and sets
+// g_bDACAvailable. Anything short of 4096 rows of 8 numbers within 0-4095 (or a 16-bit
+// device, or no file) leaves the flag clear and the table zero.
 void LoadDACFile();
 
 // g_bDACAvailable.

@@ -4,6 +4,7 @@
 #include "device/lock_file.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <sys/types.h>
 #include <unistd.h>
@@ -15,6 +16,7 @@
 #include <cstring>
 #include <string>
 
+#include "platform/critical_section.h"
 #include "platform/file_utils.h"
 #include "platform/platform_paths.h"
 #include "platform/thread.h"
@@ -52,6 +54,24 @@ ssize_t WritePid(int fd, int32_t pid) {
     return put;
 }
 
+// Written by whichever thread locks (the connection thread), read by the exports.
+constinit CSimpleCriticalSection g_LockProblemLock;
+char g_szLockProblem[kLockProblemBytes] = {};
+
+// Keeps what this attempt met in the lock directory: without it, a folder that can never
+// hold a lock looks to the application just like a generator that is not there.
+void NoteLockDirectory(const std::string& directory, int createError) {
+    const char* problem = nullptr;
+    if (createError == ENOENT || createError == ENOTDIR) problem = "missing";
+    if (createError == EACCES || createError == EPERM || createError == EROFS) problem = "not writable";
+    CAutoCriticalSection lock(g_LockProblemLock);
+    if (problem == nullptr) {
+        g_szLockProblem[0] = '\0';
+    } else {
+        std::snprintf(g_szLockProblem, sizeof g_szLockProblem, "lock folder %s is %s", directory.c_str(), problem);
+    }
+}
+
 // Removes path only while it still names the file open on fd, so that a lock another
 // process has just re-created under the same name is not deleted in its place.
 void DeleteIfSameFile(int fd, const char* path) {
@@ -74,7 +94,8 @@ bool LockDevice(int port) {
     for (int attempt = 0; attempt < 2; ++attempt) {
         // O_EXCL with O_CREAT never follows a symlink, even a dangling one.
         CFileHandle created(open(path, O_RDWR | O_CREAT | O_EXCL | O_NOFOLLOW | O_CLOEXEC, 0600));
-        const int createError = errno;
+        const int createError = created.IsValid() ? 0 : errno;
+        NoteLockDirectory(directory, createError);
         if (created.IsValid()) {
             if (WritePid(created.Get(), self) == static_cast<ssize_t>(kPidBytes)) {
                 std::memcpy(g_szLockFilePath, path, sizeof path);
@@ -92,6 +113,10 @@ bool LockDevice(int port) {
         if (!existing.IsValid()) return false;
         struct stat info {};
         if (fstat(existing.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+        // A taker holds the file's own lock from reading the owner until the file is gone, so
+        // that of two processes finding the same stale lock exactly one removes it and takes
+        // the port; the other fails here rather than remove the winner's fresh file.
+        if (flock(existing.Get(), LOCK_EX | LOCK_NB) != 0) return false;
         int32_t owner = 0;
         if (ReadPid(existing.Get(), owner) == static_cast<ssize_t>(kPidBytes)) {
             if (IsOwnerAlive(owner)) return false;
@@ -100,6 +125,12 @@ bool LockDevice(int port) {
         // A file shorter than a pid is left in place: it keeps the port locked.
     }
     return false;
+}
+
+void GetLockProblem(char* text, size_t size) {
+    if (text == nullptr || size == 0) return;
+    CAutoCriticalSection lock(g_LockProblemLock);
+    std::snprintf(text, size, "%s", g_szLockProblem);
 }
 
 void UnlockDevice() {

@@ -41,6 +41,7 @@ CAutoMonitor g_AutoMonitor;
 CAutoMonitor::CAutoMonitor() { CreateThread(&m_hThread, MonitorDeviceThread, this); }
 
 CAutoMonitor::~CAutoMonitor() {
+    if (IsForkedChild()) return;  // the thread is the parent's
     g_bStopMonitor = 1;
     m_hStopEvent.SetEvent();
     m_hMonitorEvent.SetEvent();

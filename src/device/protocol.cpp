@@ -46,17 +46,18 @@ constexpr unsigned int kMfgBytes = 16;
 
 unsigned int SerialIndex(const unsigned char* block) { return static_cast<unsigned int>(block[11]) << 8 | block[12]; }
 
-// Both serial texts from a valid block.
+// Both serial texts from a valid block. The short text is formatted from the fields, not
+// cut from the full one at a fixed place: a field above 99 prints wider than its two digits.
 void BuildSerialTexts(const unsigned char* block) {
+    char numbers[16];  // at most "255-25565535"
     if (block[10] <= kLastOlderSerialGroup) {
-        std::snprintf(g_strHWInfo, sizeof g_strHWInfo, "K%c%02d%02d%03d", block[6], block[10], block[9],
-                      SerialIndex(block));
-        strncpy_s(g_strSerialNumber, sizeof g_strSerialNumber, g_strHWInfo + 2, kCopyWhole);
+        std::snprintf(numbers, sizeof numbers, "%02d%02d%03d", block[10], block[9], SerialIndex(block));
+        std::snprintf(g_strHWInfo, sizeof g_strHWInfo, "K%c%s", block[6], numbers);
     } else {
-        std::snprintf(g_strHWInfo, sizeof g_strHWInfo, "K%c%c%02d%02d-%02d%04d", block[6], block[7], block[8],
-                      block[9], block[10], SerialIndex(block));
-        strncpy_s(g_strSerialNumber, sizeof g_strSerialNumber, g_strHWInfo + 5, kCopyWhole);
+        std::snprintf(numbers, sizeof numbers, "%02d-%02d%04d", block[9], block[10], SerialIndex(block));
+        std::snprintf(g_strHWInfo, sizeof g_strHWInfo, "K%c%c%02d%s", block[6], block[7], block[8], numbers);
     }
+    strncpy_s(g_strSerialNumber, sizeof g_strSerialNumber, numbers, kCopyWhole);
 }
 
 }  // namespace
@@ -89,14 +90,21 @@ int DoGetModelInfo(MODEL_INFORMATION* info) {
 
 int GetModelInfo(MODEL_INFORMATION* info) {
     if (info == nullptr) return 0;
-    std::memcpy(info->szModelName, "TAVO 2.0", 9);
+    MODEL_INFORMATION model;
+    std::memcpy(&model, info, sizeof model);  // bytes behind the texts stay the caller's
+    std::memcpy(model.szModelName, "TAVO 2.0", 9);
+    int copied = 0;
     if (g_bIsISPSupported) {
-        strncpy_s(info->szSerialNumber, sizeof info->szSerialNumber, g_strHWInfo, kCopyWhole);
+        copied = strncpy_s(model.szSerialNumber, sizeof model.szSerialNumber, g_strHWInfo, kCopyWhole);
     } else {
-        info->szSerialNumber[0] = 'K';
-        info->szSerialNumber[1] = 'T';
-        strncpy_s(info->szSerialNumber + 2, sizeof info->szSerialNumber - 2, g_strSerialNumber, kCopyWhole);
+        model.szSerialNumber[0] = 'K';
+        model.szSerialNumber[1] = 'T';
+        copied = strncpy_s(model.szSerialNumber + 2, sizeof model.szSerialNumber - 2, g_strSerialNumber, kCopyWhole);
     }
+    // A serial text too long for the record fails the call: the caller's old bytes would
+    // otherwise pass for an unterminated serial number.
+    if (copied != 0) return 0;
+    *info = model;
     return 1;
 }
 

@@ -31,7 +31,8 @@ int IsTargetDevice();
 int DoGetModelInfo(MODEL_INFORMATION* info);
 
 // The model name and the serial number shown to the application, from the stored
-// identity texts (no device traffic). 0 only for a null info.
+// identity texts (no device traffic). 0, and info unchanged, for a null info or a serial
+// text that does not fit the record with its terminator.
 int GetModelInfo(MODEL_INFORMATION* info);
 
 // Reads the hardware block and rebuilds both serial texts from it; an older device that

@@ -104,6 +104,7 @@ CAutoFreeRescource::CAutoFreeRescource() {
 }
 
 CAutoFreeRescource::~CAutoFreeRescource() {
+    if (IsForkedChild()) return;  // the threads are the parent's, and so may be the locks
     StopOutputOnClosing();
     g_bStopOutputConsumer = 1;
     g_hOutputDataEvent.SetEvent();

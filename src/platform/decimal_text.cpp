@@ -12,9 +12,9 @@ namespace {
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
 bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
-}  // namespace
-
-double ParseLeadingDouble(std::string_view text) {
+// The leading number, with end set just past it (0 when there is none).
+double ScanLeadingDouble(std::string_view text, size_t& end) {
+    end = 0;
     size_t at = 0;
     while (at < text.size() && IsSpace(text[at])) ++at;
     bool isNegative = false;
@@ -45,7 +45,23 @@ double ParseLeadingDouble(std::string_view text) {
     } else if (result.ec != std::errc()) {
         return 0.0;
     }
+    end = at;
     return isNegative ? -value : value;
+}
+
+}  // namespace
+
+double ParseLeadingDouble(std::string_view text) {
+    size_t end = 0;
+    return ScanLeadingDouble(text, end);
+}
+
+bool ParseWholeDouble(std::string_view text, double& value) {
+    size_t end = 0;
+    const double number = ScanLeadingDouble(text, end);
+    if (end == 0 || end != text.size() || IsSpace(text[0])) return false;
+    value = number;
+    return true;
 }
 
 int ParseLeadingInt(std::string_view text) {

@@ -8,6 +8,10 @@
 // text does not start with one. Overflow gives +-infinity, as strtod's HUGE_VAL.
 double ParseLeadingDouble(std::string_view text);
 
+// The number that is the whole of text, read as ParseLeadingDouble reads it. False, and
+// value unchanged, when text is empty or holds anything else (blanks included).
+bool ParseWholeDouble(std::string_view text, double& value);
+
 // The leading integer of text as atoi reads it (leading white space, optional sign,
 // digits), saturated at the int range instead of overflowing; 0 when there is none.
 int ParseLeadingInt(std::string_view text);

@@ -2,19 +2,36 @@
 
 #include "platform/thread.h"
 
+#include <signal.h>
 #include <unistd.h>
 
 #include <cerrno>
 
 #include "platform/monotonic_clock.h"
 
+namespace {
+// The process that loaded the library: a child forked from it has none of its threads.
+const pid_t g_nLoadingProcess = getpid();
+}  // namespace
+
 bool CreateThread(unsigned long* thread, void* (*start)(void*), void* arg) {
     if (thread == nullptr || start == nullptr) return false;
+    // A new thread inherits its creator's mask. Ours block every signal, so that one the
+    // application blocks and awaits (sigwait, signalfd) reaches it instead of a library
+    // thread, where its default action would end the process.
+    sigset_t all;
+    sigset_t previous;
+    sigfillset(&all);
+    pthread_sigmask(SIG_SETMASK, &all, &previous);
     pthread_t id{};
-    if (pthread_create(&id, nullptr, start, arg) != 0) return false;
+    const int created = pthread_create(&id, nullptr, start, arg);
+    pthread_sigmask(SIG_SETMASK, &previous, nullptr);
+    if (created != 0) return false;
     *thread = id;
     return true;
 }
+
+bool IsForkedChild() { return getpid() != g_nLoadingProcess; }
 
 void CloseThread(unsigned long) {}
 

@@ -77,7 +77,9 @@ protected:
 TEST_F(Connection, ConnectFindsIdentifiesAndFreeReleases) {
     VirtualGenerator* generator = Add(2);
     ASSERT_NE(generator, nullptr);
-    WriteTextFile(m_world.CalibrationDir() + "/TAVO_DAC03-170025.txt", "2048,2048\n");
+    std::string table;
+    for (int row = 0; row < 4096; ++row) table += "2048,2048,1,2,3,4,5,6\n";
+    WriteTextFile(m_world.CalibrationDir() + "/TAVO_DAC03-170025.txt", table);
     g_nDACBit = 1;  // must come from the device's block, read before the connect returns
     ASSERT_TRUE(TAVOConnect(-1, kDeadlineMs));
     EXPECT_STREQ(TAVOGetSerialNumber(), "KAB2003-170025");

@@ -9,89 +9,81 @@
 #include <tuple>
 
 #include "device/protocol.h"
+#include "engine/sample_store.h"
 #include "device_world.h"
 
 namespace {
 
-constexpr double kUntouched = 99.0;
+// count rows of channel 0's 2050, channel 1's 1, the ends of the scale and 4 to 7, mixing the separators.
+std::string Rows(int count, const std::string& last = "") {
+    std::string text;
+    for (int row = 0; row < count; ++row) text += "2050, 1,0,4095 ,4,,5  6,7\r\n";
+    return text + last;
+}
 
-// Writes the calibration file of the short serial number and loads it as a 12-bit device would.
-void LoadText(const CDeviceWorld& world, const std::string& text) {
-    for (auto& channel : g_DACError) std::fill(std::begin(channel), std::end(channel), kUntouched);
-    std::strcpy(g_strSerialNumber, "1603025");
+// Loads the calibration file of the serial number as a 12-bit device would, over the table
+// and flag an earlier device left.
+void LoadFor(const char* serial) {
+    for (auto& channel : g_DACError) std::fill(std::begin(channel), std::end(channel), 99.0);
+    g_bDACAvailable = 1;
+    std::strcpy(g_strSerialNumber, serial);
     g_nDACBit = 0;
-    WriteTextFile(world.CalibrationDir() + "/TAVO_DAC1603025.txt", text);
     LoadDACFile();
+}
+
+// 0 mV is code 2048 uncorrected (worked by hand: the middle of 0..4095 steps); channel 0's
+// entry 2050 moves it to 2046, channel 1's entry 1 to 4095. A table is used whole or not at all.
+void ExpectTable(bool isUsed, const std::string& what) {
+    EXPECT_EQ(IsDACFileLoaded(), isUsed ? 1 : 0) << what;
+    EXPECT_EQ(std::make_tuple(DAC(0.0, 0), DAC(0.0, 1), g_DACError[7][0]),
+              isUsed ? std::make_tuple(2046, 4095, 7.0) : std::make_tuple(2048, 2048, 0.0)) << what;
 }
 
 }  // namespace
 
-TEST(DacCalibration, LoadsTheFileNamedAfterTheConnectedDevice) {
-    CDeviceWorld world;
-    ASSERT_NE(world.Connect(), nullptr);
-    ReadDeviceHWInfo();
-    EXPECT_EQ(std::string(GetDACFilePath()), world.CalibrationDir() + "/TAVO_DAC03-170025.txt");
-    WriteTextFile(GetDACFilePath(), "2048, 2049\n7\n");
-    LoadDACFile();
-    EXPECT_EQ(IsDACFileLoaded(), 1);
-    EXPECT_EQ(std::make_tuple(g_DACError[0][0], g_DACError[1][0], g_DACError[0][1]), std::make_tuple(2048.0, 2049.0, 7.0));
-}
-
-TEST(DacCalibration, SixteenBitDeviceNeverLoads) {
-    CDeviceWorld world;
-    ASSERT_NE(world.Connect([](VirtualGeneratorOptions& o) { o.has16BitDac = true; }), nullptr);
-    ReadDeviceHWInfo();
-    ASSERT_EQ(g_nDACBit, 1);
-    WriteTextFile(GetDACFilePath(), "2050\n");
-    g_bDACAvailable = 1;
-    LoadDACFile();
-    EXPECT_EQ(IsDACFileLoaded(), 0);
-    EXPECT_EQ(g_DACError[0][0], 0);
-}
-
-// Each line fills one row, its values channels 0 to 7 in turn. An empty line still sets channel 0,
-// a non-number or a non-finite value reads as 0, and a line end after a blank is a token of its own.
-// At most 8 values a line and 4096 rows; a line longer than one read of 255 continues as the next row.
-TEST(DacCalibration, LinesFillTheTableWithinItsBounds) {
-    struct Cell { int channel, row; double value; };
-    struct Case { std::string text; std::vector<Cell> cells; };
-    std::string rows;
-    for (int row = 0; row < 4100; ++row) rows += std::to_string(row) + "\n";
-    const std::vector<Case> cases = {
-        {"2048, 2049\n2048,2049\n2048  2049\n ,2048 ,, 2049\r\n", {{0, 0, 2048}, {1, 0, 2049}, {0, 3, 2048}, {1, 3, 2049}}},
-        {"5,6\n\nabc,7\nnan inf -1e400\n1, \n2.5e1",
-         {{0, 0, 5}, {1, 0, 6}, {0, 1, 0}, {1, 1, kUntouched}, {0, 2, 0}, {1, 2, 7}, {0, 3, 0}, {1, 3, 0}, {2, 3, 0},
-          {0, 4, 1}, {1, 4, 0}, {2, 4, kUntouched}, {0, 5, 25}, {0, 6, kUntouched}}},
-        {"1 2 3 4 5 6 7 8 9 10\n", {{0, 0, 1}, {7, 0, 8}, {0, 1, kUntouched}}},
-        {"7" + std::string(254, ' ') + "9\n3\n", {{0, 0, 7}, {1, 0, kUntouched}, {0, 1, 9}, {0, 2, 3}}},
-        {rows, {{0, 4095, 4095}, {1, 0, kUntouched}, {1, 3, kUntouched}}},  // row 4096 would be channel 1's first
-    };
-    for (const Case& c : cases) {
+// The file is named after the connected device's short serial number; a 16-bit device never loads it.
+TEST(DacCalibration, LoadsTheFileNamedAfterTheConnected12BitDevice) {
+    for (const bool is16Bit : {false, true}) {
         CDeviceWorld world;
-        LoadText(world, c.text);
-        EXPECT_EQ(IsDACFileLoaded(), 1);
-        for (const Cell& cell : c.cells)
-            EXPECT_EQ(g_DACError[cell.channel][cell.row], cell.value) << c.text.substr(0, 40) << " @" << cell.channel << "," << cell.row;
+        ASSERT_NE(world.Connect([&](VirtualGeneratorOptions& o) { o.has16BitDac = is16Bit; }), nullptr);
+        ReadDeviceHWInfo();
+        EXPECT_EQ(std::string(GetDACFilePath()), world.CalibrationDir() + "/TAVO_DAC03-170025.txt");
+        WriteTextFile(GetDACFilePath(), Rows(4096));
+        g_bDACAvailable = 1;
+        LoadDACFile();
+        EXPECT_EQ(IsDACFileLoaded(), is16Bit ? 0 : 1);
+        EXPECT_EQ(g_DACError[0][0], is16Bit ? 0 : 2050);
     }
 }
 
-TEST(DacCalibration, UnusableFilesLeaveTheTable) {
+// Rows beyond 4096 and values beyond 8 are ignored; a short file, a short or long-broken line
+// (one read takes 255 characters), or any value that is no number, not finite or outside
+// 0-4095 leaves output uncorrected.
+TEST(DacCalibration, OnlyACompleteTableIsUsed) {
+    std::vector<std::pair<std::string, bool>> cases = {
+        {Rows(4096), true}, {Rows(4100, "x\n"), true}, {Rows(4095, "2050 1 2 3 4 5 6 7 8 junk\n"), true}, {"", false},
+        {Rows(1000), false}, {Rows(4095, "1,2,3,4,5,6,7\n"), false}, {Rows(4095, "1,2,3,4,5,6," + std::string(250, ' ') + "7\n"), false}};
+    for (const char* bad : {"nan", "inf", "-1", "4095.5", "abc", "1e400", "7x", "+-1", "1\t", "\t1"})
+        cases.push_back({Rows(2000) + "1,2,3,4,5,6,7," + bad + "\n" + Rows(2095), false});
+    for (const auto& [text, isUsed] : cases) {
+        CDeviceWorld world;
+        WriteTextFile(world.CalibrationDir() + "/TAVO_DAC1603025.txt", text);
+        LoadFor("1603025");
+        ExpectTable(isUsed, text.substr(text.size() > 40 ? text.size() - 40 : 0));
+    }
+}
+
+// No file, a FIFO (which must not hang the load), a serial text that climbs out of the folder,
+// and a device that gave no serial number at all.
+TEST(DacCalibration, UnusableFilesLeaveOutputUncorrected) {
     CDeviceWorld world;
-    LoadText(world, "11\n");
-    ASSERT_EQ(IsDACFileLoaded(), 1);
-    std::strcpy(g_strSerialNumber, "7654321");  // no such file
-    LoadDACFile();
-    EXPECT_EQ(IsDACFileLoaded(), 0);
     ASSERT_EQ(mkfifo((world.CalibrationDir() + "/TAVO_DAC7654321.txt").c_str(), 0600), 0);
-    LoadDACFile();
-    EXPECT_EQ(IsDACFileLoaded(), 0) << "a FIFO is not read (and must not hang)";
-    // A serial text that climbs out of the calibration directory is not followed.
     ASSERT_EQ(mkdir((world.CalibrationDir() + "/TAVO_DAC").c_str(), 0700), 0);
-    WriteTextFile(world.CalibrationDir() + "/escape.txt", "12\n");
-    std::strcpy(g_strSerialNumber, "/../escape");
-    LoadDACFile();
-    EXPECT_EQ(IsDACFileLoaded(), 0);
-    EXPECT_EQ(g_DACError[0][0], 11) << "a failed load keeps the old table";
+    for (const char* name : {"/escape.txt", "/TAVO_DAC.txt"}) WriteTextFile(world.CalibrationDir() + name, Rows(4096));
+    for (const char* serial : {"1234567", "7654321", "/../escape", ""}) {
+        LoadFor(serial);
+        ExpectTable(false, serial);
+    }
 }
 
 // Planes worked by hand: byte 4 + i is 0xFF when bit 11 - i of the code is set.

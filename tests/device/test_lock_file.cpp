@@ -2,6 +2,8 @@
 
 #include "device/lock_file.h"
 
+#include <fcntl.h>
+#include <sys/file.h>
 #include <sys/inotify.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
@@ -10,6 +12,8 @@
 #include <climits>
 
 #include "device_world.h"
+#include "platform/file_utils.h"
+#include "tavo/tavo_ext.h"
 
 namespace {
 
@@ -38,17 +42,22 @@ TEST(LockFile, HoldsThisProcessIdAndGoesAwayOnUnlock) {
 }
 
 // A live owner (this process included) or a file too short to name one blocks the port, and
-// such a port is never probed. 0 and negative numbers address process groups: no owner.
+// such a port is never probed. 0 and negative numbers address process groups: no owner. A stale
+// lock that another taker holds locked is that taker's to replace.
 TEST(LockFile, StaleLocksAreTakenOverAndOthersLeftAlone) {
-    struct Case { std::vector<unsigned char> bytes; bool isStale; };
+    struct Case { std::vector<unsigned char> bytes; bool isStale; bool isBeingTaken = false; };
     std::vector<Case> cases = {{PidBytes(getpid()), false}, {PidBytes(FinishedPid()), true}, {PidBytes(0), true},
-                               {PidBytes(-1), true}, {PidBytes(INT_MIN), true}};
+                               {PidBytes(-1), true}, {PidBytes(INT_MIN), true}, {PidBytes(FinishedPid()), false, true}};
     for (size_t length = 0; length < 4; ++length) cases.push_back({std::vector<unsigned char>(length, 1), false});
     for (const Case& c : cases) {
         CDeviceWorld world;
         VirtualGenerator* generator = world.Add(world.Options(0));
         ASSERT_NE(generator, nullptr);
         WriteBinaryFile(world.LockPath(0), c.bytes);
+        CFileHandle taker(open(world.LockPath(0).c_str(), O_RDONLY | O_CLOEXEC));
+        if (c.isBeingTaken) {
+            ASSERT_EQ(flock(taker.Get(), LOCK_EX), 0);
+        }
         EXPECT_EQ(FindDevice(0), c.isStale) << LockOwner(world.LockPath(0)) << ", " << c.bytes.size() << " bytes";
         EXPECT_EQ(DeviceIsConnected(), c.isStale);
         EXPECT_EQ(ReadWholeFile(world.LockPath(0)), c.isStale ? PidBytes(getpid()) : c.bytes);
@@ -91,4 +100,23 @@ TEST(LockFile, PlantedLinksAndSpecialFilesAreNeverFollowed) {
     ASSERT_EQ(mkfifo(world.LockPath(2).c_str(), 0600), 0);
     EXPECT_FALSE(LockDevice(2)) << "a FIFO is no lock file, and must not hang the read";
     EXPECT_EQ(g_nLockFile, -1);
+}
+
+// A lock folder that is missing (or a file) or not writable is reported, unlike a port that is
+// merely taken; the next attempt that meets no such problem clears the report. Root writes
+// anywhere, so the read-only folder is then left out.
+TEST(LockFile, UnusableLockFolderIsReported) {
+    CDeviceWorld world;
+    const std::string gone = world.Scratch("gone"), file = world.Scratch("file"), readOnly = world.Scratch("readonly");
+    WriteTextFile(file, "");
+    ASSERT_EQ(mkdir(readOnly.c_str(), geteuid() == 0 ? 0700 : 0500), 0);
+    WriteBinaryFile(world.LockPath(1), PidBytes(getpid()));
+    struct Case { std::string directory; int port; std::string problem; };
+    for (const Case& c : {Case{gone, 0, gone + " is missing"}, Case{world.LockDir(), 1, ""}, Case{file, 0, file + " is missing"},
+                          Case{readOnly, 0, geteuid() == 0 ? "" : readOnly + " is not writable"}, Case{world.LockDir(), 0, ""}}) {
+        ASSERT_EQ(TAVOSetPlatformPaths(nullptr, c.directory.c_str(), nullptr), 1);
+        EXPECT_EQ(LockDevice(c.port), c.problem.empty() && c.port == 0) << c.directory;
+        EXPECT_EQ(TAVOGetConnectionProblem(), c.problem.empty() ? c.problem : "lock folder " + c.problem);
+        UnlockDevice();
+    }
 }
