@@ -1,5 +1,6 @@
 // Subcommands that talk to a generator, real or virtual: demo, play, info.
 
+#include <algorithm>
 #include <chrono>
 #include <cmath>
 #include <cstdio>
@@ -91,6 +92,27 @@ LeadTraces DecodedTraces(const std::vector<sim::Frame>& frames, const PlayedChec
         for (int lead = 0; lead < kLeadCount; ++lead) traces.millivolts[lead].push_back(leads[lead]);
     }
     return traces;
+}
+
+// Why the library would refuse to start a loaded record; empty when nothing stands out.
+std::string DescribeUnplayable(const CLoadedSource& loaded, SourceKind kind) {
+    // The sample clock counts 6 MHz cycles in a 16-bit reload value: slower rates do not fit.
+    constexpr int kSlowestRate = 92;
+    if (loaded.header == nullptr) return "";
+    const bool hasOutput = std::any_of(loaded.leads.begin(), loaded.leads.end(),
+                                       [](LeadState state) { return state == LeadState::Drawn; });
+    if (!hasOutput) {
+        std::string labels;
+        for (int i = 0; i < loaded.header->nSignals; ++i) {
+            labels += std::string(labels.empty() ? "" : ", ") + loaded.header->Channel[i].szLeadName;
+        }
+        return "no signal of " + loaded.name + " is labelled as a lead the generator plays (its labels: " + labels + ")";
+    }
+    if (kind != SourceKind::KestraneFile && loaded.header->nSampleRate < kSlowestRate) {
+        return loaded.name + " is sampled at " + std::to_string(loaded.header->nSampleRate) +
+               " Hz; the generator's clock plays " + std::to_string(kSlowestRate) + " samples per second or more";
+    }
+    return "";
 }
 
 // The demo's verdict on what the generator saw; empty when everything holds.
@@ -225,6 +247,8 @@ int RunPlay(const PlayOptions& options) {
     CLoadedSource loaded;
     const std::string repository = options.repository.empty() ? DefaultRepository() : options.repository;
     if (!LoadSource(request, noise, repository, loaded, error)) return Fail(error);
+    error = DescribeUnplayable(loaded, request.kind);
+    if (!error.empty()) return Fail(error);
     const bool hasEnd = loaded.durationSeconds > 0;
     if (hasEnd && options.startSecond >= loaded.durationSeconds) {
         char text[200];

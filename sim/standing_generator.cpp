@@ -152,8 +152,11 @@ int RunStandingGenerator(VirtualGeneratorOptions options, const std::string& rec
     std::error_code ignored;
     options.deviceDirectory = std::filesystem::canonical(folder, ignored).string();  // usable from any directory
 
-    // Blocked before the generator's thread exists, so that only sigwait sees them; a reader
-    // that goes away must not kill us before the node is removed.
+    // Blocked before the generator's thread exists, so that only sigwait sees them. A shell
+    // starts background jobs with SIGINT ignored, which would discard the signal that stops
+    // us; a reader that goes away must not kill us before the node is removed.
+    std::signal(SIGINT, SIG_DFL);
+    std::signal(SIGTERM, SIG_DFL);
     sigset_t signals;
     sigemptyset(&signals);
     sigaddset(&signals, SIGINT);

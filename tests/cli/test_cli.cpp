@@ -50,6 +50,7 @@ protected:
         Write("rec.hea", "rec 1 360 9000\nrec.dat 16 200 16 0 0 0 0 ECG\n");
         Write("beats.hea", "beats 1 360 9000\nrec.dat 16 200 16 0 0 0 0 ECG\n");
         Write("beats.atr", std::string("\x64\x04\xc8\x04\x00\x00", 6));  // beats at 100 and 300, code 1
+        Write("odd.hea", "odd 1 360 9000\nrec.dat 16 200 16 0 0 0 0 Resp\n");
         Write("bad.hea", "this is not a header\n");
         Write("lost.hea", "lost 1 360 10\nlost.dat 16 200 16 0 0 0 0 ECG\n");
         Write("aha.txt", "400,200\n-400,400\n400,200\n");
@@ -141,6 +142,7 @@ TEST_F(CommandTest, ExitsWithOneLineAndAStatusThatSaysWhatHappened) {
         {{"play", "MA1_001", "--sim", "--start", "20"}, 1, "^tavo: --start 20 is beyond the end of MA1_001 \\(9.40 s long\\)"},
         {{"play", "nosuch.hea", "--sim"}, 1, "^tavo: no such file: nosuch.hea"},
         {{"play", "bad.hea", "--sim"}, 1, "^tavo: bad.hea is not a WFDB record header"},
+        {{"play", "odd", "--sim"}, 1, "^tavo: no signal of odd is labelled as a lead .*\\(its labels: Resp\\)"},
         {{"preview", "lost", "--svg", "x.svg"}, 1, "^tavo: record lost: signal file lost.dat is missing from \\."},
         {{"preview", "ann.edf", "--svg", "x.svg"}, 1, "^tavo: ann.edf holds only EDF\\+ annotations"},
         {{"preview", "CAL50000", "--svg", "x.svg", "--seconds", "1806"}, 1, "^tavo: --seconds 1806 is outside 1 to 300"},
