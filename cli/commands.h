@@ -56,5 +56,3 @@ int Fail(const std::string& message);
 void Warn(const std::string& message);
 // Where converted EDF records go when no --repository is given.
 std::string DefaultRepository();
-// "output folder F does not exist" when the folder a written file goes into is missing; empty otherwise.
-std::string DescribeMissingFolder(const std::string& filePath);

@@ -13,6 +13,7 @@
 #include "lead_recorder.h"
 #include "played_check.h"
 #include "progress.h"
+#include "record_files.h"
 #include "stop_request.h"
 #include "tavo/tavo.h"
 #include "tavo/tavo_ext.h"
@@ -147,7 +148,7 @@ int RunDemo(const DemoOptions& options) {
     if (!(options.seconds > 0 && options.seconds <= kMaxDemoSeconds)) {
         return Fail("--seconds takes more than 0 and at most 600 (tavo play --sim plays longer)");
     }
-    const std::string missingFolder = DescribeMissingFolder(options.svgPath);
+    const std::string missingFolder = DescribeOutputFolderOf(options.svgPath);
     if (!missingFolder.empty()) return Fail(missingFolder);
 
     CGeneratorSession session;

@@ -1,7 +1,6 @@
 // Subcommands that need no generator: preview, list, convert, nst, amplitude.
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <cstdio>
 #include <cstdlib>
@@ -30,16 +29,6 @@ void CollectPreviewFrame(double, double* leads, bool last) {
     for (int lead = 0; lead < kLeadCount; ++lead) g_previewTraces->millivolts[lead].push_back(leads[lead]);
 }
 
-bool IsDirectory(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
-
-std::string FolderOf(const std::string& path) {
-    const size_t slash = path.rfind('/');
-    return slash == std::string::npos ? "." : slash == 0 ? "/" : path.substr(0, slash);
-}
-
 std::string Seconds(double value) {
     char text[32];
     std::snprintf(text, sizeof text, "%.2f s", value);
@@ -63,7 +52,7 @@ std::string CheckPreviewOptions(const PreviewOptions& options, const SourceReque
         return "--seconds " + std::to_string(options.seconds) +
                " is outside 1 to 300: a longer plot is wider than image viewers open (page with --start)";
     }
-    return DescribeMissingFolder(options.svgPath);
+    return DescribeOutputFolderOf(options.svgPath);
 }
 
 }  // namespace
@@ -74,11 +63,6 @@ int Fail(const std::string& message) {
 }
 
 void Warn(const std::string& message) { std::cerr << "tavo: warning: " << message << '\n'; }
-
-std::string DescribeMissingFolder(const std::string& filePath) {
-    const std::string folder = FolderOf(filePath);
-    return IsDirectory(folder) ? "" : "output folder " + folder + " does not exist";
-}
 
 std::string DefaultRepository() {
     const char* cache = std::getenv("XDG_CACHE_HOME");
@@ -155,10 +139,7 @@ int RunList() {
 
 int RunConvert(const std::string& format, const std::string& input, const std::string& outputDirectory) {
     std::string problem = DescribeUnreadable(input);
-    if (problem.empty() && !IsDirectory(outputDirectory)) problem = "output folder " + outputDirectory + " does not exist";
-    if (problem.empty() && access(outputDirectory.c_str(), W_OK) != 0) {
-        problem = "output folder " + outputDirectory + " is not writable";
-    }
+    if (problem.empty()) problem = DescribeOutputFolder(outputDirectory);
     if (problem.empty() && format == "edf") problem = DescribeEdfProblem(input);
     if (!problem.empty()) return Fail(problem);
     const bool ok = format == "edf" ? WFDBConvertEDF(input.c_str(), outputDirectory.c_str())
@@ -174,7 +155,7 @@ int RunNoiseStressTest(const std::string& signal, const std::string& noise, int 
     for (const std::string& record : {signal, noise}) {
         if (!ReadHeaderFacts(HeaderPathOf(record), facts, problem)) return Fail(problem);
     }
-    problem = DescribeMissingFolder(output);
+    problem = DescribeOutputFolderOf(output);
     if (!problem.empty()) return Fail(problem);
     std::vector<char> signalText = CText(signal), noiseText = CText(noise), outputText = CText(output);
     if (!WFDBNoiseTest(signalText.data(), noiseText.data(), outputText.data(), snr)) {

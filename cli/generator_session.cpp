@@ -3,7 +3,6 @@
 #include "generator_session.h"
 
 #include <dirent.h>
-#include <sys/stat.h>
 #include <unistd.h>
 
 #include <cerrno>
@@ -12,6 +11,7 @@
 #include <filesystem>
 #include <vector>
 
+#include "record_files.h"
 #include "sim/standing_generator.h"
 #include "stop_request.h"
 #include "tavo/tavo.h"
@@ -29,11 +29,6 @@ struct SimulatedKind {
     bool has16BitDac;
 };
 constexpr SimulatedKind kSimulatedKinds[] = {{"newer", true, false}, {"older", false, false}, {"16bit", true, true}};
-
-bool IsDirectory(const std::string& path) {
-    struct stat info {};
-    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
-}
 
 // The ttyACM<n> nodes in the folder that the library would try: n from 0 to 127, or the port.
 bool ListNodes(const std::string& folder, int port, std::vector<std::string>& nodes) {
@@ -128,7 +123,7 @@ bool CGeneratorSession::Open(const DeviceChoice& choice, size_t keptFrames, std:
             return false;
         }
     } else if (!choice.deviceDirectory.empty()) {
-        if (!IsDirectory(choice.deviceDirectory)) {
+        if (!IsFolder(choice.deviceDirectory)) {
             error = "no generator: " + choice.deviceDirectory + " is not a folder (tavo sim --dev " +
                     choice.deviceDirectory + " makes one)";
             return false;

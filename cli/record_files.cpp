@@ -4,6 +4,7 @@
 #include "record_files.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
@@ -82,6 +83,21 @@ std::string DescribeUnreadable(const std::string& path) {
     if (probe) return "";
     if (!FileExists(path)) return "no such file: " + path;
     return "cannot read " + path + ": " + std::strerror(errno);
+}
+
+bool IsFolder(const std::string& path) {
+    struct stat info {};
+    return stat(path.c_str(), &info) == 0 && S_ISDIR(info.st_mode);
+}
+
+std::string DescribeOutputFolder(const std::string& folder) {
+    if (!IsFolder(folder)) return "output folder " + folder + " does not exist";
+    return access(folder.c_str(), W_OK | X_OK) == 0 ? "" : "output folder " + folder + " is not writable";
+}
+
+std::string DescribeOutputFolderOf(const std::string& filePath) {
+    const size_t slash = filePath.rfind('/');
+    return DescribeOutputFolder(slash == std::string::npos ? "." : slash == 0 ? "/" : filePath.substr(0, slash));
 }
 
 std::string HeaderPathOf(const std::string& record) {

@@ -1,7 +1,8 @@
 #pragma once
 // What the command reads from record files itself: enough of a WFDB header, an EDF
 // header and an annotation file to say why the library refused one, and to put units
-// and counts beside its numbers. The library stays the only reader of the samples.
+// and counts beside its numbers; and whether the folders it writes into are there. The
+// library stays the only reader of the samples.
 
 #include <string>
 #include <vector>
@@ -39,5 +40,13 @@ std::string DescribeEdfProblem(const std::string& path);
 // annotation file cannot be read.
 int CountMeasuredBeats(const std::string& annotationPath, const HeaderFacts& facts, int most);
 
-// "no such file: P", or "cannot read P: <reason>", for a file that cannot be opened.
+// "no such file: P", or "cannot read P: <reason>", for a file that cannot be opened;
+// empty when it can.
 std::string DescribeUnreadable(const std::string& path);
+
+bool IsFolder(const std::string& path);
+// "output folder F does not exist" or "... is not writable"; empty when files can be
+// written into it.
+std::string DescribeOutputFolder(const std::string& folder);
+// The same for the folder that a file is to be written into.
+std::string DescribeOutputFolderOf(const std::string& filePath);

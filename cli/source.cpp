@@ -3,7 +3,6 @@
 #include "source.h"
 
 #include <sys/stat.h>
-#include <unistd.h>
 
 #include <algorithm>
 #include <cctype>
@@ -212,7 +211,8 @@ std::string DescribeLoadFailure(const SourceRequest& request, const std::string&
     if (request.kind == SourceKind::EdfFile) {
         reason = DescribeEdfProblem(request.path);
         if (!reason.empty()) return reason;
-        if (access(repository.c_str(), W_OK) != 0) return "cannot convert into " + repository + ": not a writable folder";
+        reason = DescribeOutputFolder(repository);
+        if (!reason.empty()) return "cannot convert into the repository: " + reason;
         return "the library cannot convert " + request.path + " (into " + repository + ")";
     }
     return "the library cannot read " + request.path + " as a" + (request.kind == SourceKind::AhaFile ? "n " : " ") +
