@@ -54,5 +54,6 @@ int RunInfo(const DeviceChoice& device);
 int Fail(const std::string& message);
 // Prints "tavo: warning: <message>" on stderr.
 void Warn(const std::string& message);
-// Where converted EDF records go when no --repository is given.
-std::string DefaultRepository();
+// Where an EDF source is converted: the --repository folder, or the user's cache folder
+// (made when missing). Empty for other sources, which need none.
+std::string RepositoryFor(const SourceRequest& request, const std::string& repositoryOption);

@@ -87,8 +87,9 @@ LeadTraces DecodedTraces(const std::vector<sim::Frame>& frames, const PlayedChec
                          double sampleRate, double seconds) {
     LeadTraces traces{"leads rebuilt from the generator's codes, noise taken off (dashed)", kDecodedColour, true,
                       sampleRate, {}};
+    // The generator runs ahead of the reported frames: its last frames have nothing to compare with.
     const size_t most = std::min(frames.size(), static_cast<size_t>(seconds * sampleRate));
-    for (size_t i = 0; i < most; ++i) {
+    for (size_t i = 0; i < most && !std::isnan(check.noiseMv[i]); ++i) {
         const std::array<double, kLeadCount> leads = DecodedLeads(frames[i], check.noiseMv[i], run.is16Bit, run.rangeMv);
         for (int lead = 0; lead < kLeadCount; ++lead) traces.millivolts[lead].push_back(leads[lead]);
     }
@@ -246,8 +247,7 @@ int RunPlay(const PlayOptions& options) {
     CGeneratorSession session;
     if (!session.Open(options.device, 0, error)) return FailOrStop(error);
     CLoadedSource loaded;
-    const std::string repository = options.repository.empty() ? DefaultRepository() : options.repository;
-    if (!LoadSource(request, noise, repository, loaded, error)) return Fail(error);
+    if (!LoadSource(request, noise, RepositoryFor(request, options.repository), loaded, error)) return Fail(error);
     error = DescribeUnplayable(loaded, request.kind);
     if (!error.empty()) return Fail(error);
     const bool hasEnd = loaded.durationSeconds > 0;

@@ -64,7 +64,9 @@ int Fail(const std::string& message) {
 
 void Warn(const std::string& message) { std::cerr << "tavo: warning: " << message << '\n'; }
 
-std::string DefaultRepository() {
+std::string RepositoryFor(const SourceRequest& request, const std::string& repositoryOption) {
+    if (request.kind != SourceKind::EdfFile) return "";
+    if (!repositoryOption.empty()) return repositoryOption;
     const char* cache = std::getenv("XDG_CACHE_HOME");
     const char* home = std::getenv("HOME");
     std::string base = cache != nullptr && cache[0] != '\0' ? cache
@@ -90,8 +92,7 @@ int RunPreview(const PreviewOptions& options) {
     }
     for (const std::string& warning : warnings) Warn(warning);
     CLoadedSource loaded;
-    const std::string repository = options.repository.empty() ? DefaultRepository() : options.repository;
-    if (!LoadSource(request, noise, repository, loaded, error)) return Fail(error);
+    if (!LoadSource(request, noise, RepositoryFor(request, options.repository), loaded, error)) return Fail(error);
     if (loaded.durationSeconds > 0 && options.startSecond >= loaded.durationSeconds) {
         return Fail("--start " + std::to_string(options.startSecond) + " is beyond the end of " + loaded.name + " (" +
                     Seconds(loaded.durationSeconds) + " long)");

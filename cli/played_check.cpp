@@ -62,7 +62,7 @@ PlayedCheck CheckPlayed(const std::vector<ReportedFrame>& reported, const Decode
     }
     const double step = DacStepMv(decoded.is16Bit, decoded.rangeMv);
     double noiseSquares = 0;
-    result.noiseMv.assign(decoded.frames->size(), 0.0);
+    result.noiseMv.assign(decoded.frames->size(), std::numeric_limits<double>::quiet_NaN());
     for (size_t i = 0; i < decoded.frames->size(); ++i) {
         const ReportedFrame* expected = byPosition[i % static_cast<size_t>(sampleCount)];
         if (expected == nullptr) continue;

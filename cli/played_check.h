@@ -28,7 +28,7 @@ struct PlayedCheck {
     uint64_t worstFrame = 0;
     uint64_t framesWithNoise = 0;     // frames that no noise-free output explains
     double noiseRmsMv = 0;            // of the noise recovered from the outputs
-    std::vector<double> noiseMv;      // per decoded frame (0 where nothing was compared)
+    std::vector<double> noiseMv;      // per decoded frame; NaN where nothing was compared
 };
 
 double DacStepMv(bool is16Bit, double rangeMv);
