@@ -161,8 +161,8 @@ std::string DescribeWaveform(const WaveformShape& shape, const WaveformRequest& 
     return text;
 }
 
-// The leads a record's header routes to outputs; the library derives III, aVR, aVL and aVF
-// from I and II, so those need both.
+// The leads a record's header routes to outputs. III, aVR, aVL and aVF are derived from I
+// and II when the kind derives them at all (derived is Drawn), so then they need both.
 std::array<LeadState, kLeadCount> MappedLeads(const ECG_HEADER& header, LeadState derived) {
     std::array<LeadState, kLeadCount> leads;
     leads.fill(LeadState::NotInRecord);
@@ -171,7 +171,7 @@ std::array<LeadState, kLeadCount> MappedLeads(const ECG_HEADER& header, LeadStat
         if (lead >= LEAD_I && lead <= LEAD_V6) leads[lead < LEAD_V1 ? lead : lead + 4] = LeadState::Drawn;
     }
     const bool hasLimbs = leads[0] == LeadState::Drawn && leads[1] == LeadState::Drawn;
-    for (int lead = 2; lead < 6; ++lead) leads[lead] = hasLimbs ? derived : LeadState::NotInRecord;
+    for (int lead = 2; lead < 6; ++lead) leads[lead] = hasLimbs || derived != LeadState::Drawn ? derived : LeadState::NotInRecord;
     return leads;
 }
 
@@ -378,10 +378,8 @@ SourceKind DetectRecordFile(const std::string& path, const std::string& head) {
     if (EndsWith(lower, ".edf")) return SourceKind::EdfFile;
     if (EndsWith(lower, ".dcd")) return SourceKind::CseFile;
     if (EndsWith(lower, ".ecg")) return SourceKind::AhaFile;
-    const std::vector<std::string> lines = NonBlankLines(head, 3);
-    if (lines.size() == 3 && IsNumber(lines[0]) && IsNumber(lines[1]) && Lower(lines[2]) == "start") {
-        return SourceKind::KestraneFile;
-    }
+    // The maker's format opens with two lone numbers and "start", which neither test below takes.
+    const std::vector<std::string> lines = NonBlankLines(head, 1);
     if (!lines.empty()) {
         const std::vector<std::string> fields = Split(lines[0], " \t\r");
         if (fields.size() >= 12 && std::all_of(fields.begin(), fields.begin() + 12, IsNumber)) return SourceKind::CseFile;

@@ -10,6 +10,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <map>
 #include <regex>
 #include <sstream>
 #include <string>
@@ -52,11 +53,17 @@ protected:
         Write("beats.atr", std::string("\x64\x04\xc8\x04\x00\x00", 6));  // beats at 100 and 300, code 1
         Write("odd.hea", "odd 1 360 9000\nrec.dat 16 200 16 0 0 0 0 Resp\n");
         Write("bad.hea", "this is not a header\n");
+        Write("short.hea", "short 1 360 10\nrec.dat\n");
         Write("lost.hea", "lost 1 360 10\nlost.dat 16 200 16 0 0 0 0 ECG\n");
         Write("aha.txt", "400,200\n-400,400\n400,200\n");
+        // One second of one signal, 200 samples; or the same header naming only annotations.
         std::string edf(512, ' ');
-        edf.replace(0, 1, "0").replace(252, 4, "1   ").replace(256, 15, "EDF Annotations");
-        Write("ann.edf", edf);
+        for (const auto& [at, text] : std::map<size_t, std::string>{{0, "0"}, {184, "512"}, {236, "1"}, {244, "1"},
+                 {252, "1"}, {256, "I"}, {352, "mV"}, {360, "-1"}, {368, "1"}, {376, "-32768"}, {384, "32767"}, {472, "200"}}) {
+            edf.replace(at, text.size(), text);
+        }
+        Write("lead.edf", edf + std::string(400, '\0'));
+        Write("ann.edf", edf.replace(256, 15, "EDF Annotations"));
     }
     void TearDown() override { fs::remove_all(m_dir); }
 
@@ -152,6 +159,7 @@ TEST_F(CommandTest, ExitsWithOneLineAndAStatusThatSaysWhatHappened) {
         {{"convert", "edf", "ann.edf", "nodir"}, 1, "^tavo: output folder nodir does not exist"},
         {{"nst", "rec", "nonoise", "6", "out"}, 1, "^tavo: no such file: nonoise.hea"},
         {{"amplitude", "bad"}, 1, "^tavo: bad.hea is not a WFDB record header"},
+        {{"amplitude", "short"}, 1, "^tavo: short.hea names 1 signals but describes 0"},
         {{"demo", "--noise", "LOUD"}, 1, "^tavo: unknown noise 'LOUD'"},
         {{"play", "sine:1.234Hz:1mV", "--sim", "--duration", "0.2"}, 0, "^tavo: warning: 1.234 Hz plays as 1.23 Hz"},
         {{"play", "MA1_001", "--sim", "--start", "9", "--duration", "2"}, 0, "^tavo: warning: MA1_001 ends after 0.40 s"},
@@ -161,7 +169,10 @@ TEST_F(CommandTest, ExitsWithOneLineAndAStatusThatSaysWhatHappened) {
         {{"amplitude", "rec"}, 0, "^tavo: warning: only 25 of 300 measurements.*\nrec: RMS over 25 windows of 360 "
                                   "samples.*\nsignal 0 +ECG +3.70370 ADC units +0.0185 mV"},
         {{"amplitude", "beats.hea"}, 0, "only 2 of 300.*\nbeats: peak to peak around 2 beats"},
-        {{"list"}, 0, "MA1_001 +cycle  940 samples \\(0.940 s\\),  63.8 beats per minute"},
+        {{"list"}, 0, "MA1_001 +cycle  940 samples \\(0.940 s\\),  63.8 beats per minute\n(.*\n)*  118  MA1_125 .*\nBuilt"},
+        {{"preview", "autocal", "--svg", "a.svg"}, 0, "^wrote a.svg \\(10000 frames of autocal levels 0, 0.2, 1, 2, 5"},
+        {{"play", "autocal", "--range", "4", "--sim"}, 1, "^tavo: autocal reaches \\+-5 mV, beyond the \\+-4 mV"},
+        {{"preview", "lead.edf", "--svg", "x.svg", "--repository", "repo"}, 0, "^wrote x.svg"},
         {{"demo", "--seconds", "1", "--noise", "BL", "--svg", "d.svg"}, 0, "\ntavo demo: ok"},
         {{"demo", "--seconds", "1", "--noise", "HF_50", "--svg", "d.svg"}, 0, "\ntavo demo: ok"},
         {{"demo", "--seconds", "1", "--noise", "none", "--svg", "d.svg"}, 0, "\ntavo demo: ok"},
@@ -173,6 +184,7 @@ TEST_F(CommandTest, ExitsWithOneLineAndAStatusThatSaysWhatHappened) {
         EXPECT_TRUE(std::regex_search(messages, std::regex(c.pattern))) << line << "\n" << messages;
         EXPECT_LE(Count(ReadText(m_dir / "stderr.txt"), "\n"), 1u) << line << ": one line on stderr";
     }
+    EXPECT_TRUE(fs::exists(m_dir / "repo/lead.hea")) << "converted into --repository";
     std::string messages;
     EXPECT_EQ(Run({"--dev"}, messages, TAVO_SIM_COMMAND), 2);
     EXPECT_TRUE(std::regex_search(messages, std::regex("^tavo-sim: --dev needs a value \\(see tavo-sim --help\\)"))) << messages;
@@ -223,9 +235,10 @@ TEST_F(CommandTest, PlotsKeepTracesInTheirRowsAndMarkWhatIsMissing) {
     const Case cases[] = {
         // The report layout: 12 columns and the rhythm strip, all clipped but III (II - I = 0).
         {{"CAL50000"}, 4, 12, 0, 0, "synthetic stand-in"},
-        {{"sine:1Hz:2mV", "--seconds", "3"}, 12, 0, 0, 0, "sine 1 Hz, 2 mV peak to peak"},
+        {{"sine:1Hz:2mV", "--seconds", "3"}, 12, 0, 0, 0, "sine 1 Hz, 2 mV peak to peak</text>\n<text class=\"details\" x=\"5.00\" y=\"[\\d.]+\" font-family=\"sans-serif\" font-size=\"3.20\">from 0 s; 25"},
         {{"rec", "--strips"}, 12, 0, 11, 0, ">10 s<"},
         {{"aha.txt", "--strips"}, 12, 0, 6, 4, "AHA record"},
+        {{"lead.edf", "--strips"}, 12, 0, 7, 4, "EDF record"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"preview", "--svg", "p.svg"};
@@ -239,8 +252,9 @@ TEST_F(CommandTest, PlotsKeepTracesInTheirRowsAndMarkWhatIsMissing) {
         EXPECT_EQ(Count(svg, "class=\"clip-mark\""), c.clipMarks) << c.args[0];
         EXPECT_EQ(Count(svg, ">not in record<"), c.notInRecord) << c.args[0];
         EXPECT_EQ(Count(svg, ">not derived<"), c.notDerived) << c.args[0];
-        EXPECT_NE(svg.find(c.text), std::string::npos) << c.args[0];
+        EXPECT_TRUE(std::regex_search(svg, std::regex(c.text))) << c.args[0];
     }
+    EXPECT_TRUE(fs::exists(m_dir / "cache/tavo/edf/lead.hea")) << "converted into the user's cache";
 }
 
 TEST(WaveformText, ReadsShapeAndUnitsInAnyOrderAndRefusesWhatItCannotPlay) {
