@@ -76,7 +76,7 @@ PlayedCheck CheckPlayed(const std::vector<ReportedFrame>& reported, const Decode
             result.largestSpreadMv = spread;
             result.worstFrame = i;
         }
-        result.noiseMv[i] = Middle(bounds);
+        result.noiseMv[i] = hasNoise ? Middle(bounds) : 0;
         noiseSquares += result.noiseMv[i] * result.noiseMv[i];
         ++result.compared;
     }
