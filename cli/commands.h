@@ -4,13 +4,21 @@
 
 #include <string>
 
+#include "generator_session.h"
+#include "source.h"
+#include "svg_plot.h"
+
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;  // the arguments were wrong
+
 struct PreviewOptions {
     std::string source;
     std::string svgPath;
     int startSecond = 0;
-    int seconds = 10;
+    int seconds = static_cast<int>(kReportSeconds);
     std::string noise = "none";
     std::string repository;
+    bool isStrips = false;
 };
 int RunPreview(const PreviewOptions& options);
 
@@ -19,13 +27,8 @@ int RunConvert(const std::string& format, const std::string& input, const std::s
 int RunNoiseStressTest(const std::string& signal, const std::string& noise, int snr, const std::string& output);
 int RunAmplitude(const std::string& record);
 
-// Prints "tavo: <message>" on stderr and returns 1.
-int Fail(const std::string& message);
-// Where converted EDF records go when no --repository is given.
-std::string DefaultRepository();
-
 struct DemoOptions {
-    double seconds = 10;
+    double seconds = kReportSeconds;
     std::string record = "MA1_001";
     std::string noise = "50HZ";
     std::string svgPath = "demo.svg";
@@ -34,21 +37,23 @@ int RunDemo(const DemoOptions& options);
 
 struct PlayOptions {
     std::string source;
-    int port = -1;
-    unsigned int timeoutMs = 10000;
+    DeviceChoice device;
     int startSecond = 0;
     double durationSeconds = 0;  // 0: until the record ends (or Ctrl-C)
     bool loop = false;
     std::string noise = "none";
-    double rangeMv = 0;          // 0: keep the library's range
-    bool simulate = false;
+    double rangeMv = kDefaultRangeMv;
+    bool isRangeSet = false;
     std::string repository;
 };
 int RunPlay(const PlayOptions& options);
 
-struct InfoOptions {
-    int port = -1;
-    unsigned int timeoutMs = 10000;
-    bool simulate = false;
-};
-int RunInfo(const InfoOptions& options);
+int RunInfo(const DeviceChoice& device);
+
+// Prints "tavo: <message>" on stderr and returns kExitFailure.
+int Fail(const std::string& message);
+// Prints "tavo: warning: <message>" on stderr.
+void Warn(const std::string& message);
+// Where an EDF source is converted: the --repository folder, or the user's cache folder
+// (made when missing). Empty for other sources, which need none.
+std::string RepositoryFor(const SourceRequest& request, const std::string& repositoryOption);

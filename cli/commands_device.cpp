@@ -1,87 +1,81 @@
 // Subcommands that talk to a generator, real or virtual: demo, play, info.
 
-#include <atomic>
+#include <algorithm>
 #include <chrono>
-#include <cstring>
 #include <cmath>
-#include <csignal>
 #include <cstdio>
-#include <iostream>
+#include <cstring>
+#include <ctime>
+#include <functional>
 #include <vector>
 
 #include "commands.h"
-#include "lead_rebuild.h"
 #include "lead_recorder.h"
+#include "played_check.h"
 #include "progress.h"
-#include "sim/sim_packet.h"
-#include "simulated_world.h"
-#include "source.h"
-#include "svg_plot.h"
+#include "record_files.h"
+#include "stop_request.h"
 #include "tavo/tavo.h"
 #include "tavo/tavo_ext.h"
 
 namespace {
 
-std::atomic<bool> g_isInterrupted{false};
-
-void OnInterrupt(int) { g_isInterrupted = true; }
-
-// Ctrl-C ends the run through the normal stop path, so the library is freed cleanly.
-void CatchInterrupts() {
-    struct sigaction action {};
-    action.sa_handler = OnInterrupt;
-    sigemptyset(&action.sa_mask);
-    sigaction(SIGINT, &action, nullptr);
-    sigaction(SIGTERM, &action, nullptr);
-}
+constexpr int kPollMs = 100;
+// Lead frames reported beyond the planned run, while the stop goes through.
+constexpr double kSpareSeconds = 5;
+// The demo keeps every frame it compares: an hour would hold half a gigabyte.
+constexpr double kMaxDemoSeconds = 600;
+constexpr double kMaxRangeMv = 255;  // the set-up command tells the generator whole millivolts in a byte
+// Model numbers (identity block byte 8) above this one have a 16-bit DAC.
+constexpr unsigned char kLastTwelveBitModel = 20;
+constexpr const char* kReportedColour = "#1f4e9c";
+constexpr const char* kDecodedColour = "#d9480f";
 
 void Pause(int milliseconds) {
     timespec pause{milliseconds / 1000, (milliseconds % 1000) * 1000000L};
     nanosleep(&pause, nullptr);
 }
 
-// Frees the library on every return path.
-struct CLibrarySession {
-    ~CLibrarySession() { TAVOFree(); }
-};
+// A failure to connect, or the Ctrl-C that cut the connection attempt short.
+int FailOrStop(const std::string& error) { return IsStopRequested() ? StopExitStatus() : Fail(error); }
 
-struct Comparison {
-    uint64_t compared = 0;
-    double largestDifferenceMv = 0;
-};
+enum class RunEnd { Planned, RecordEnded, Stopped };
 
-// Each decoded frame i is record position i modulo the record length (playback
-// starts at 0 and loops); the reported frame of that position must match it.
-Comparison CompareWithDecoded(const std::vector<ReportedFrame>& reported, const std::vector<sim::Frame>& decoded,
-                              double sampleRate, int sampleCount, bool is16Bit, double range) {
-    Comparison result;
-    if (sampleCount <= 0 || sampleRate <= 0) return result;
-    std::vector<const ReportedFrame*> byPosition(static_cast<size_t>(sampleCount), nullptr);
-    for (const ReportedFrame& frame : reported) {
-        const long position = std::lround(frame.signalTime * sampleRate);
-        if (position >= 0 && position < sampleCount) byPosition[static_cast<size_t>(position)] = &frame;
-    }
-    for (size_t i = 0; i < decoded.size(); ++i) {
-        const ReportedFrame* expected = byPosition[i % static_cast<size_t>(sampleCount)];
-        if (expected == nullptr) continue;
-        std::array<double, 8> electrodes{};
-        for (int channel = 0; channel < 8; ++channel) {
-            electrodes[channel] = sim::CodeToMillivolts(decoded[i][channel], is16Bit, range);
+// Follows a started output with a progress line until stopAfterSeconds have passed (0:
+// no limit), the record ends, the generator goes away or a stop is requested; then stops
+// the output. plannedSeconds sizes the progress bar (0: no bar).
+RunEnd FollowOutput(double plannedSeconds, double stopAfterSeconds, const std::function<std::string(double)>& status) {
+    CProgress progress;
+    const auto started = std::chrono::steady_clock::now();
+    RunEnd end = RunEnd::Planned;
+    for (;;) {
+        Pause(kPollMs);
+        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+        progress.Show(plannedSeconds > 0 ? elapsed / plannedSeconds : -1, status(elapsed));
+        if (IsStopRequested()) {
+            end = RunEnd::Stopped;
+            break;
         }
-        const std::array<double, kLeadCount> rebuilt = RebuildLeads(electrodes);
-        for (int lead = 0; lead < kLeadCount; ++lead) {
-            result.largestDifferenceMv = std::max(result.largestDifferenceMv, std::fabs(rebuilt[lead] - expected->leads[lead]));
+        if (stopAfterSeconds > 0 && elapsed >= stopAfterSeconds) break;
+        if (g_recorder.HasEnded() || !TAVOIsOutputting()) {
+            end = RunEnd::RecordEnded;
+            break;
         }
-        ++result.compared;
     }
-    return result;
+    progress.Finish();
+    TAVOStopOutput();
+    return end;
+}
+
+void PrintGeneratorCounts(const VirtualGeneratorStatistics& stats) {
+    std::printf("virtual generator: %llu packets, %llu samples, %llu underruns, %llu sequence errors\n",
+                static_cast<unsigned long long>(stats.packets), static_cast<unsigned long long>(stats.samples),
+                static_cast<unsigned long long>(stats.underruns),
+                static_cast<unsigned long long>(stats.check.sequenceErrors));
 }
 
 LeadTraces ReportedTraces(const std::vector<ReportedFrame>& frames, double sampleRate, double seconds) {
-    LeadTraces traces;
-    traces.label = "reported by the library";
-    traces.colour = "#1f4e9c";
-    traces.sampleRate = sampleRate;
+    LeadTraces traces{"leads reported by the library", kReportedColour, false, sampleRate, {}};
     const size_t most = static_cast<size_t>(seconds * sampleRate);
     for (size_t i = 0; i < frames.size() && i < most; ++i) {
         for (int lead = 0; lead < kLeadCount; ++lead) traces.millivolts[lead].push_back(frames[i].leads[lead]);
@@ -89,114 +83,140 @@ LeadTraces ReportedTraces(const std::vector<ReportedFrame>& frames, double sampl
     return traces;
 }
 
-LeadTraces DecodedTraces(const std::vector<sim::Frame>& frames, double sampleRate, double seconds, bool is16Bit,
-                         double range) {
-    LeadTraces traces;
-    traces.label = "decoded by the generator";
-    traces.colour = "#d9480f";
-    traces.sampleRate = sampleRate;
-    const size_t most = static_cast<size_t>(seconds * sampleRate);
-    for (size_t i = 0; i < frames.size() && i < most; ++i) {
-        std::array<double, 8> electrodes{};
-        for (int channel = 0; channel < 8; ++channel) {
-            electrodes[channel] = sim::CodeToMillivolts(frames[i][channel], is16Bit, range);
-        }
-        const std::array<double, kLeadCount> rebuilt = RebuildLeads(electrodes);
-        for (int lead = 0; lead < kLeadCount; ++lead) traces.millivolts[lead].push_back(rebuilt[lead]);
+LeadTraces DecodedTraces(const std::vector<sim::Frame>& frames, const PlayedCheck& check, const DecodedRun& run,
+                         double sampleRate, double seconds) {
+    LeadTraces traces{"leads rebuilt from the generator's codes, noise taken off (dashed)", kDecodedColour, true,
+                      sampleRate, {}};
+    // The generator runs ahead of the reported frames: its last frames have nothing to compare with.
+    const size_t most = std::min(frames.size(), static_cast<size_t>(seconds * sampleRate));
+    for (size_t i = 0; i < most && !std::isnan(check.noiseMv[i]); ++i) {
+        const std::array<double, kLeadCount> leads = DecodedLeads(frames[i], check.noiseMv[i], run.is16Bit, run.rangeMv);
+        for (int lead = 0; lead < kLeadCount; ++lead) traces.millivolts[lead].push_back(leads[lead]);
     }
     return traces;
 }
 
-bool Connect(int port, unsigned int timeoutMs) {
-    if (TAVOConnect(port, timeoutMs)) return true;
-    const std::string problem = TAVOGetConnectionProblem();  // a generator was there but could not be claimed
-    if (!problem.empty()) Fail(problem);
-    else Fail(port < 0 ? "no generator found on any port" : "no generator found on port " + std::to_string(port));
-    return false;
+// Why the library would refuse to start a loaded record; empty when nothing stands out.
+std::string DescribeUnplayable(const CLoadedSource& loaded, SourceKind kind) {
+    // The sample clock counts 6 MHz cycles in a 16-bit reload value: slower rates do not fit.
+    constexpr int kSlowestRate = 92;
+    if (loaded.header == nullptr) return "";
+    const bool hasOutput = std::any_of(loaded.leads.begin(), loaded.leads.end(),
+                                       [](LeadState state) { return state == LeadState::Drawn; });
+    if (!hasOutput) {
+        std::string labels;
+        for (int i = 0; i < loaded.header->nSignals; ++i) {
+            labels += std::string(labels.empty() ? "" : ", ") + loaded.header->Channel[i].szLeadName;
+        }
+        return "no signal of " + loaded.name + " is labelled as a lead the generator plays (its labels: " + labels + ")";
+    }
+    if (kind != SourceKind::KestraneFile && loaded.header->nSampleRate < kSlowestRate) {
+        return loaded.name + " is sampled at " + std::to_string(loaded.header->nSampleRate) +
+               " Hz; the generator's clock plays " + std::to_string(kSlowestRate) + " samples per second or more";
+    }
+    return "";
+}
+
+// The demo's verdict on what the generator saw; empty when everything holds.
+std::string JudgeDemo(const VirtualGeneratorStatistics& stats, const PlayedCheck& check, const DemoOptions& options,
+                      double stepMv) {
+    constexpr double kRoundingMv = 1e-9;
+    if (stats.packets == 0 || check.compared == 0) return "nothing was played";
+    if (stats.underruns != 0 || stats.check.sequenceErrors != 0 || stats.check.blockMarkerErrors != 0 ||
+        stats.check.markerByteErrors != 0) {
+        return "the generator saw underruns or malformed packets";
+    }
+    if (check.largestSpreadMv > stepMv + kRoundingMv) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "decoded frame %llu differs from the reported leads by %.5f mV, more than one DAC step (%.5f mV)",
+                      static_cast<unsigned long long>(check.worstFrame), check.largestSpreadMv, stepMv);
+        return text;
+    }
+    if (FindNoise(options.noise) != NoNoise() && check.framesWithNoise == 0) {
+        return "the outputs carry no noise although " + options.noise + " was chosen";
+    }
+    return "";
 }
 
 }  // namespace
 
 int RunDemo(const DemoOptions& options) {
-    constexpr double kRangeMv = 5.0;  // the library's load-time output range
-    // Noise is added to the outputs, not to the reported leads; quantisation adds a few uV.
-    constexpr double kAllowedDifferenceMv = 0.1;
     const int record = FindBuiltInRecord(options.record);
     const int noise = FindNoise(options.noise);
     if (record < 0) return Fail("unknown built-in record '" + options.record + "' (see tavo list)");
     if (noise < 0) return Fail("unknown noise '" + options.noise + "' (see tavo list)");
-    if (options.seconds <= 0) return Fail("--seconds must be above 0");
+    if (!(options.seconds > 0 && options.seconds <= kMaxDemoSeconds)) {
+        return Fail("--seconds takes more than 0 and at most 600 (tavo play --sim plays longer)");
+    }
+    const std::string missingFolder = DescribeOutputFolderOf(options.svgPath);
+    if (!missingFolder.empty()) return Fail(missingFolder);
 
-    VirtualGeneratorOptions generatorOptions;
-    generatorOptions.isPaced = true;
-    generatorOptions.maxStoredFrames = static_cast<size_t>((options.seconds + 5) * 1000);
-    CSimulatedWorld world;
+    CGeneratorSession session;
+    DeviceChoice choice;
+    choice.simulatedKind = "newer";
+    const size_t keptFrames = static_cast<size_t>((options.seconds + kSpareSeconds) * 1000);
     std::string error;
-    if (!world.Start(generatorOptions, error)) return Fail(error);
-    CLibrarySession session;
-    if (!Connect(0, 10000)) return 1;
+    if (!session.Open(choice, keptFrames, error)) return FailOrStop(error);
+    VirtualGenerator& generator = *session.Simulated();
+    SourceRequest request;
+    request.kind = SourceKind::BuiltIn;
+    request.name = options.record;
+    CLoadedSource loaded;
+    if (!LoadSource(request, noise, "", loaded, error)) return Fail(error);
+    std::printf("tavo demo: playing %s with %s noise for %g s on a virtual generator (%s)\n", loaded.name.c_str(),
+                options.noise.c_str(), options.seconds, generator.NodePath().c_str());
 
-    ECG_HEADER* header = TAVOLoadDatabaseCTS_CSE(static_cast<CTSCSE_Database>(record), static_cast<CTSCSE_Noise>(noise));
-    if (header == nullptr) return Fail("the library cannot load " + options.record);
-    const double sampleRate = header->nSampleRate;
-    const int sampleCount = header->nSampleCount;
-    std::printf("tavo demo: playing %s with %s noise for %.0f s on a virtual generator (%s)\n", header->szRecordName,
-                options.noise.c_str(), options.seconds, world.Generator().NodePath().c_str());
-    TAVOFreeECGHeader(header);
-
-    g_recorder.Reset(static_cast<size_t>((options.seconds + 5) * sampleRate));
+    g_recorder.Reset(keptFrames);
     TAVOEnableLoop(true);
     if (!TAVOOutputWaveform(0, CLeadRecorder::OnOutput, CLeadRecorder::OnDelay)) {
         return Fail("the library refused to start output");
     }
-    CatchInterrupts();
-    CProgress progress;
-    const auto started = std::chrono::steady_clock::now();
-    double elapsed = 0;
-    while (elapsed < options.seconds && !g_isInterrupted) {
-        Pause(100);
-        elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
-        const VirtualGeneratorStatistics stats = world.Generator().Statistics();
+    const RunEnd end = FollowOutput(options.seconds, options.seconds, [&generator](double elapsed) {
         char text[160];
         std::snprintf(text, sizeof text, "%5.1f s  %llu samples sent  %llu lead frames reported", elapsed,
-                      static_cast<unsigned long long>(stats.samples),
+                      static_cast<unsigned long long>(generator.Statistics().samples),
                       static_cast<unsigned long long>(g_recorder.FrameCount()));
-        progress.Show(elapsed / options.seconds, text);
-    }
-    progress.Finish();
-    TAVOStopOutput();
-    const VirtualGeneratorStatistics stats = world.Generator().Statistics();
-    const std::vector<sim::Frame> decoded = world.Generator().Frames();
-    const std::vector<ReportedFrame> reported = g_recorder.Frames();
-    const bool is16Bit = generatorOptions.has16BitDac;
-    const Comparison comparison = CompareWithDecoded(reported, decoded, sampleRate, sampleCount, is16Bit, kRangeMv);
+        return std::string(text);
+    });
+    if (end == RunEnd::Stopped) return StopExitStatus();
 
-    const std::vector<LeadTraces> traces = {ReportedTraces(reported, sampleRate, options.seconds),
-                                            DecodedTraces(decoded, sampleRate, options.seconds, is16Bit, kRangeMv)};
-    const bool wroteSvg = WriteTextToFile(options.svgPath, RenderTwelveLeadSvg(traces, "tavo demo: " + options.record));
+    const VirtualGeneratorStatistics stats = generator.Statistics();
+    const std::vector<sim::Frame> decoded = generator.Frames();
+    const std::vector<ReportedFrame> reported = g_recorder.Frames();
+    const DecodedRun run{&decoded, session.SimulatedOptionsInUse().has16BitDac, kDefaultRangeMv};
+    const PlayedCheck check = CheckPlayed(reported, run, loaded.sampleRate, loaded.header->nSampleCount,
+                                          noise != NoNoise());
+    const double stepMv = DacStepMv(run.is16Bit, run.rangeMv);
+
+    EcgPlot plot;
+    plot.seconds = std::min(options.seconds, kReportSeconds);
+    plot.isStrips = plot.seconds != kReportSeconds;
+    plot.title = "tavo demo: " + loaded.name + " with " + options.noise + " noise on a virtual generator";
+    plot.details = loaded.description + "; the first " + std::to_string(std::lround(plot.seconds)) +
+                   " s of the run";
+    plot.leads = loaded.leads;
+    plot.traces = {ReportedTraces(reported, loaded.sampleRate, plot.seconds),
+                   DecodedTraces(decoded, check, run, loaded.sampleRate, plot.seconds)};
+    const bool wroteSvg = WriteTextToFile(options.svgPath, RenderEcgSvg(plot));
 
     std::printf("samples sent        %llu\n", static_cast<unsigned long long>(stats.samples));
     std::printf("packets             %llu\n", static_cast<unsigned long long>(stats.packets));
     std::printf("underruns           %llu\n", static_cast<unsigned long long>(stats.underruns));
     std::printf("sequence errors     %llu\n", static_cast<unsigned long long>(stats.check.sequenceErrors));
-    std::printf("lead frames         %llu reported, %llu compared with the decoded codes\n",
+    std::printf("lead frames         %llu reported, %llu decoded frames compared with them\n",
                 static_cast<unsigned long long>(g_recorder.FrameCount()),
-                static_cast<unsigned long long>(comparison.compared));
-    std::printf("largest difference  %.4f mV (reported leads against leads rebuilt from the codes;\n"
-                "                    includes the %s noise added to the outputs)\n",
-                comparison.largestDifferenceMv, options.noise.c_str());
+                static_cast<unsigned long long>(check.compared));
+    std::printf("agreement           every output within %.5f mV of the reported leads plus one common noise value\n"
+                "                    (allowed: one DAC step, %.4f mV)\n",
+                check.largestSpreadMv, stepMv);
+    std::printf("noise               %.1f uV RMS taken off the outputs (%s)\n", check.noiseRmsMv * 1000,
+                options.noise.c_str());
     std::printf("plot                %s\n", wroteSvg ? options.svgPath.c_str() : "not written");
 
-    if (g_isInterrupted) return Fail("interrupted");
     if (!wroteSvg) return Fail("cannot write " + options.svgPath);
-    if (stats.packets == 0 || comparison.compared == 0) return Fail("nothing was played");
-    if (stats.underruns != 0 || stats.check.sequenceErrors != 0 || stats.check.blockMarkerErrors != 0 ||
-        stats.check.markerByteErrors != 0) {
-        return Fail("the generator saw underruns or malformed packets");
-    }
-    if (comparison.largestDifferenceMv > kAllowedDifferenceMv) {
-        return Fail("the played leads differ from the reported ones by more than 0.1 mV");
-    }
+    const std::string verdict = JudgeDemo(stats, check, options, stepMv);
+    if (!verdict.empty()) return Fail(verdict);
     std::printf("tavo demo: ok\n");
     return 0;
 }
@@ -207,79 +227,73 @@ int RunPlay(const PlayOptions& options) {
     if (!ParseSource(options.source, request, error)) return Fail(error);
     const int noise = FindNoise(options.noise);
     if (noise < 0) return Fail("unknown noise '" + options.noise + "' (see tavo list)");
-    if (options.startSecond < 0 || options.durationSeconds < 0) return Fail("--start and --duration must not be negative");
-
-    CSimulatedWorld world;
-    int port = options.port;
-    if (options.simulate) {
-        VirtualGeneratorOptions generatorOptions;
-        generatorOptions.isPaced = true;
-        generatorOptions.maxStoredFrames = 0;
-        if (!world.Start(generatorOptions, error)) return Fail(error);
-        port = 0;
+    if (noise != NoNoise() && request.kind != SourceKind::BuiltIn) {
+        return Fail("--noise applies to built-in records only, not to " + options.source);
     }
-    CLibrarySession session;
-    if (!Connect(port, options.timeoutMs)) return 1;
+    if (options.startSecond < 0) return Fail("--start must be 0 or more");
+    if (!(options.durationSeconds >= 0 && std::isfinite(options.durationSeconds))) {
+        return Fail("--duration takes seconds, 0 or more");
+    }
+    if (options.isRangeSet && !(options.rangeMv >= 1 && options.rangeMv <= kMaxRangeMv &&
+                                options.rangeMv == std::trunc(options.rangeMv))) {
+        return Fail("--range takes whole millivolts from 1 to 255 (the generator is told whole millivolts)");
+    }
+    std::vector<std::string> warnings;
+    if (request.kind == SourceKind::Waveform && !CheckWaveform(request.waveform, options.rangeMv, error, warnings)) {
+        return Fail(error);
+    }
+    for (const std::string& warning : warnings) Warn(warning);
+
+    CGeneratorSession session;
+    if (!session.Open(options.device, 0, error)) return FailOrStop(error);
     CLoadedSource loaded;
-    const std::string repository = options.repository.empty() ? DefaultRepository() : options.repository;
-    if (!LoadSource(request, noise, repository, loaded, error)) return Fail(error);
-    if (options.rangeMv > 0) SetOutputVoltageRange(options.rangeMv);
+    if (!LoadSource(request, noise, RepositoryFor(request, options.repository), loaded, error)) return Fail(error);
+    error = DescribeUnplayable(loaded, request.kind);
+    if (!error.empty()) return Fail(error);
+    const bool hasEnd = loaded.durationSeconds > 0;
+    if (hasEnd && options.startSecond >= loaded.durationSeconds) {
+        char text[200];
+        std::snprintf(text, sizeof text, "--start %d is beyond the end of %s (%.2f s long)", options.startSecond,
+                      loaded.name.c_str(), loaded.durationSeconds);
+        return Fail(text);
+    }
+    const double left = loaded.durationSeconds - options.startSecond;
+    if (hasEnd && !options.loop && options.durationSeconds > left) {
+        char text[200];
+        std::snprintf(text, sizeof text, "%s ends after %.2f s, before the %g s of --duration (--loop repeats it)",
+                      loaded.name.c_str(), left, options.durationSeconds);
+        Warn(text);
+    }
+    if (options.isRangeSet) SetOutputVoltageRange(options.rangeMv);
     TAVOEnableLoop(options.loop);
     g_recorder.Reset(0);
     if (!TAVOOutputWaveform(options.startSecond, CLeadRecorder::OnOutput, CLeadRecorder::OnDelay)) {
-        return Fail("the library refused to start output (is the start beyond the end?)");
+        return Fail("the library refused to start output");
     }
     std::printf("playing %s\n", loaded.description.c_str());
-    CatchInterrupts();
-    CProgress progress;
-    const auto started = std::chrono::steady_clock::now();
-    const bool hasEnd = !options.loop && loaded.durationSeconds > 0;
-    const double planned = options.durationSeconds > 0 ? options.durationSeconds
-                           : hasEnd                    ? loaded.durationSeconds - options.startSecond
-                                                       : 0;
-    for (;;) {
-        Pause(100);
-        const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    const double planned = options.durationSeconds > 0 ? options.durationSeconds : hasEnd && !options.loop ? left : 0;
+    const RunEnd end = FollowOutput(planned, options.durationSeconds, [](double elapsed) {
         char text[160];
-        std::snprintf(text, sizeof text, "position %8.2f s  elapsed %7.1f s  %llu delay reports", g_recorder.LastSignalTime(),
-                      elapsed, static_cast<unsigned long long>(g_recorder.DelayReports()));
-        progress.Show(planned > 0 ? elapsed / planned : -1, text);
-        if (g_isInterrupted || g_recorder.HasEnded() || (options.durationSeconds > 0 && elapsed >= options.durationSeconds)) {
-            break;
-        }
-        if (!TAVOIsOutputting()) break;  // the record ended or the generator went away
-    }
-    progress.Finish();
-    TAVOStopOutput();
-    if (options.simulate) {
-        const VirtualGeneratorStatistics stats = world.Generator().Statistics();
-        std::printf("virtual generator: %llu packets, %llu samples, %llu underruns, %llu sequence errors\n",
-                    static_cast<unsigned long long>(stats.packets), static_cast<unsigned long long>(stats.samples),
-                    static_cast<unsigned long long>(stats.underruns),
-                    static_cast<unsigned long long>(stats.check.sequenceErrors));
-    }
-    std::printf(g_isInterrupted ? "stopped\n" : "done\n");
-    return 0;
+        std::snprintf(text, sizeof text, "position %8.2f s  elapsed %7.1f s  %llu delay reports",
+                      g_recorder.LastSignalTime(), elapsed, static_cast<unsigned long long>(g_recorder.DelayReports()));
+        return std::string(text);
+    });
+    if (session.Simulated() != nullptr) PrintGeneratorCounts(session.Simulated()->Statistics());
+    std::printf(end == RunEnd::Stopped ? "stopped\n" : "done\n");
+    return end == RunEnd::Stopped ? StopExitStatus() : 0;
 }
 
-int RunInfo(const InfoOptions& options) {
-    CSimulatedWorld world;
-    int port = options.port;
+int RunInfo(const DeviceChoice& device) {
+    CGeneratorSession session;
     std::string error;
-    if (options.simulate) {
-        if (!world.Start(VirtualGeneratorOptions{}, error)) return Fail(error);
-        port = 0;
-    }
-    CLibrarySession session;
-    if (!Connect(port, options.timeoutMs)) return 1;
+    if (!session.Open(device, 0, error)) return FailOrStop(error);
     MODEL_INFORMATION model{};
     if (!TAVOGetDeviceInformation(&model)) return Fail("the generator gave no device information");
     const std::string modelName(model.szModelName, strnlen(model.szModelName, sizeof model.szModelName));
     const char* serial = TAVOGetSerialNumber();
     MODEL_INFORMATION_EX extended{};
     const bool isNewer = GetModelInfo(&extended) != 0;
-    // Byte 8 of the identity block, the model number: above 20 means a 16-bit DAC.
-    const int dacBits = isNewer && static_cast<unsigned char>(extended.szModelCode[2]) > 20 ? 16 : 12;
+    const int dacBits = isNewer && static_cast<unsigned char>(extended.szModelCode[2]) > kLastTwelveBitModel ? 16 : 12;
     std::printf("model           %s\n", modelName.c_str());
     std::printf("serial number   %s\n", serial != nullptr ? serial : "");
     std::printf("device kind     %s\n", isNewer ? "newer (hardware information block)" : "older (model reply only)");
@@ -287,7 +301,8 @@ int RunInfo(const InfoOptions& options) {
     if (dacBits == 16) {
         std::printf("calibration     none (16-bit DACs are not corrected)\n");
     } else {
-        std::printf("calibration     %s (%s)\n", GetDACFilePath(), IsDACFileLoaded() ? "in use" : "not found, output uncorrected");
+        std::printf("calibration     %s (%s)\n", GetDACFilePath(),
+                    IsDACFileLoaded() ? "in use" : "not found, output uncorrected");
     }
     return 0;
 }

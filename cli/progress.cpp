@@ -5,20 +5,34 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <cstdio>
+
+#include "stop_request.h"
+
+namespace {
+
+constexpr int kBarWidth = 30;
+
+// A reader that went away ends the run: playing on for nobody would only hold the generator.
+void Flush() {
+    if (std::fflush(stdout) != 0 && errno == EPIPE) NoteOutputClosed();
+}
+
+}  // namespace
 
 CProgress::CProgress() : m_isTerminal(isatty(STDOUT_FILENO) != 0) {}
 
 void CProgress::Show(double fraction, const std::string& text) {
     std::string bar;
     if (fraction >= 0) {
-        const int width = 30;
-        const int filled = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * width);
-        bar = "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(width - filled), '.') + "] ";
+        const int filled = static_cast<int>(std::clamp(fraction, 0.0, 1.0) * kBarWidth);
+        bar = "[" + std::string(static_cast<size_t>(filled), '#') + std::string(static_cast<size_t>(kBarWidth - filled), '.') +
+              "] ";
     }
     if (m_isTerminal) {
         std::printf("\r%s%s\033[K", bar.c_str(), text.c_str());
-        std::fflush(stdout);
+        Flush();
         return;
     }
     // Without a terminal, one line per tenth of the run (or every 20 calls without an end).
@@ -26,10 +40,10 @@ void CProgress::Show(double fraction, const std::string& text) {
     if (!due) return;
     m_lastPrinted = fraction;
     std::printf("%s%s\n", bar.c_str(), text.c_str());
-    std::fflush(stdout);
+    Flush();
 }
 
 void CProgress::Finish() {
     if (m_isTerminal) std::printf("\n");
-    std::fflush(stdout);
+    Flush();
 }

@@ -6,17 +6,92 @@
 
 #include <algorithm>
 #include <cctype>
+#include <cmath>
+#include <cstdio>
 #include <cstdlib>
 #include <fstream>
 #include <sstream>
 
+#include "record_files.h"
 #include "tavo/tavo_ext.h"
 
 namespace {
 
+// What a waveform's amplitude means, and so which values the generator plays unchanged.
+enum class AmplitudeRule {
+    None,        // the shape has fixed levels (peakMv)
+    PeakToPeak,  // swings +-A/2; the library clamps A to 10 mV
+    Step,        // 0, then A; clamped to +-10 mV
+    Level,       // A throughout; not clamped, only clipped to the range
+};
+
+constexpr double kMaxAmplitudeMv = 10;  // the library's amplitude clamp
+constexpr double kMinFrequencyHz = 0.01, kMaxFrequencyHz = 100;
+
+// One row per waveform: what it takes, how the library reports it, and how it is loaded.
+struct WaveformShape {
+    const char* name;
+    bool takesFrequency;
+    bool takesWidth;
+    AmplitudeRule amplitude;
+    double sampleRate;       // of the lead frames the library reports
+    double durationSeconds;  // 0: runs until stopped
+    double peakMv;           // AmplitudeRule::None: the largest level it holds
+    const char* note;        // said after its parameters
+    bool (*load)(const WaveformRequest& wave);
+};
+
+const WaveformShape kShapes[] = {
+    {"sine", true, false, AmplitudeRule::PeakToPeak, 1000, 0, 0, "",
+     [](const WaveformRequest& w) { return TAVOLoadWaveform(WAVEFORM_SINE, w.frequencyHz, w.amplitudeMv); }},
+    {"triangle", true, false, AmplitudeRule::PeakToPeak, 1000, 0, 0, "",
+     [](const WaveformRequest& w) { return TAVOLoadWaveform(WAVEFORM_TRIANGLE, w.frequencyHz, w.amplitudeMv); }},
+    {"square", true, false, AmplitudeRule::PeakToPeak, 1000, 0, 0, "",
+     [](const WaveformRequest& w) { return TAVOLoadWaveform(WAVEFORM_SQUARE, w.frequencyHz, w.amplitudeMv); }},
+    {"rect", true, true, AmplitudeRule::PeakToPeak, 1000, 0, 0, "resting at minus half the amplitude",
+     [](const WaveformRequest& w) {
+         return TAVOLoadWaveformRectanglePulse(static_cast<int>(w.pulseWidthMs), w.frequencyHz, w.amplitudeMv);
+     }},
+    {"tripulse", true, true, AmplitudeRule::PeakToPeak, 1000, 0, 0, "resting at minus half the amplitude",
+     [](const WaveformRequest& w) {
+         return TAVOLoadWaveformTrianglePulse(static_cast<int>(w.pulseWidthMs), w.frequencyHz, w.amplitudeMv);
+     }},
+    {"cal", true, false, AmplitudeRule::Step, 360, 10, 0, "a 10 s table at 360 Hz",
+     [](const WaveformRequest& w) { return TAVOLoadWaveformCalibrationMode(w.frequencyHz, w.amplitudeMv); }},
+    {"autocal", false, false, AmplitudeRule::None, 1000, 45, 5,
+     "levels 0, 0.2, 1, 2, 5, -0.2, -1, -2, -5 mV for 5 s each",
+     [](const WaveformRequest&) { return TAVOLoadWaveformAutoCalibrationMode(); }},
+    {"fixed", false, false, AmplitudeRule::Level, 1000, 1, 0, "on every output",
+     [](const WaveformRequest& w) { return LoadWaveformFixedVoltage(w.amplitudeMv); }},
+};
+
+// The units a waveform value may carry, and the field each fills.
+struct ValueUnit {
+    const char* unit;
+    double WaveformRequest::*field;
+    double scale;
+};
+const ValueUnit kUnits[] = {{"hz", &WaveformRequest::frequencyHz, 1},
+                            {"mv", &WaveformRequest::amplitudeMv, 1},
+                            {"uv", &WaveformRequest::amplitudeMv, 0.001},
+                            {"ms", &WaveformRequest::pulseWidthMs, 1}};
+
 std::string Lower(std::string text) {
     std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
     return text;
+}
+
+std::string Format(double value) {
+    char text[32];
+    std::snprintf(text, sizeof text, "%g", value);
+    return text;
+}
+
+const WaveformShape* FindShape(const std::string& name) {
+    for (const WaveformShape& shape : kShapes) {
+        if (Lower(name) == shape.name) return &shape;
+    }
+    return nullptr;
 }
 
 bool IsRegularFile(const std::string& path) {
@@ -65,13 +140,110 @@ bool EndsWith(const std::string& text, const std::string& suffix) {
     return text.size() >= suffix.size() && text.compare(text.size() - suffix.size(), suffix.size(), suffix) == 0;
 }
 
-// A value with its unit: "1.5Hz" gives 1.5 and "hz".
-bool SplitUnit(const std::string& token, double& value, std::string& unit) {
-    char* end = nullptr;
-    value = std::strtod(token.c_str(), &end);
-    if (end == token.c_str()) return false;
-    unit = Lower(end);
-    return true;
+std::string ShapeNames() {
+    std::string names;
+    for (const WaveformShape& shape : kShapes) names += std::string(names.empty() ? "" : ", ") + shape.name;
+    return names;
+}
+
+// What the parameters of a waveform say, for titles and the play line.
+std::string DescribeWaveform(const WaveformShape& shape, const WaveformRequest& wave) {
+    std::string text = shape.name;
+    if (shape.takesFrequency) text += " " + Format(wave.frequencyHz) + " Hz,";
+    if (shape.takesWidth) text += " " + Format(wave.pulseWidthMs) + " ms pulses,";
+    switch (shape.amplitude) {
+        case AmplitudeRule::PeakToPeak: text += " " + Format(wave.amplitudeMv) + " mV peak to peak"; break;
+        case AmplitudeRule::Step: text += " 0 and " + Format(wave.amplitudeMv) + " mV"; break;
+        case AmplitudeRule::Level: text += " " + Format(wave.amplitudeMv) + " mV"; break;
+        case AmplitudeRule::None: break;
+    }
+    if (shape.note[0] != '\0') text += std::string(shape.amplitude == AmplitudeRule::None ? " " : ", ") + shape.note;
+    return text;
+}
+
+// The leads a record's header routes to outputs. III, aVR, aVL and aVF are derived from I
+// and II when the kind derives them at all (derived is Drawn), so then they need both.
+std::array<LeadState, kLeadCount> MappedLeads(const ECG_HEADER& header, LeadState derived) {
+    std::array<LeadState, kLeadCount> leads;
+    leads.fill(LeadState::NotInRecord);
+    for (int channel = 0; channel < header.nSignals; ++channel) {
+        const int lead = header.Channel[channel].nLead;
+        if (lead >= LEAD_I && lead <= LEAD_V6) leads[lead < LEAD_V1 ? lead : lead + 4] = LeadState::Drawn;
+    }
+    const bool hasLimbs = leads[0] == LeadState::Drawn && leads[1] == LeadState::Drawn;
+    for (int lead = 2; lead < 6; ++lead) leads[lead] = hasLimbs || derived != LeadState::Drawn ? derived : LeadState::NotInRecord;
+    return leads;
+}
+
+std::array<LeadState, kLeadCount> LeadsOf(SourceKind kind, const ECG_HEADER* header) {
+    std::array<LeadState, kLeadCount> leads;
+    leads.fill(LeadState::Drawn);
+    switch (kind) {
+        case SourceKind::MitRecord: return MappedLeads(*header, LeadState::Drawn);
+        case SourceKind::EdfFile: return MappedLeads(*header, LeadState::NotDerived);
+        case SourceKind::AhaFile:  // I and II only; the chest outputs carry a share of them
+            std::fill(leads.begin() + 2, leads.begin() + 6, LeadState::NotDerived);
+            std::fill(leads.begin() + 6, leads.end(), LeadState::NotInRecord);
+            return leads;
+        default: return leads;
+    }
+}
+
+const char* FormatName(SourceKind kind) {
+    switch (kind) {
+        case SourceKind::MitRecord: return "WFDB record";
+        case SourceKind::EdfFile: return "EDF record";
+        case SourceKind::AhaFile: return "AHA record";
+        case SourceKind::CseFile: return "CSE record";
+        case SourceKind::KestraneFile: return "maker's-format record";
+        default: return "built-in record, a synthetic stand-in for the published one";
+    }
+}
+
+// Why a record file did not load, as far as the command can tell.
+std::string DescribeLoadFailure(const SourceRequest& request, const std::string& repository) {
+    std::string reason = DescribeUnreadable(request.path);
+    if (!reason.empty()) return reason;
+    if (request.kind == SourceKind::MitRecord) {
+        HeaderFacts facts;
+        return ReadHeaderFacts(request.path, facts, reason) ? "the library cannot load the record " + request.path : reason;
+    }
+    if (request.kind == SourceKind::EdfFile) {
+        reason = DescribeEdfProblem(request.path);
+        if (!reason.empty()) return reason;
+        reason = DescribeOutputFolder(repository);
+        if (!reason.empty()) return "cannot convert into the repository: " + reason;
+        return "the library cannot convert " + request.path + " (into " + repository + ")";
+    }
+    return "the library cannot read " + request.path + " as a" + (request.kind == SourceKind::AhaFile ? "n " : " ") +
+           FormatName(request.kind);
+}
+
+ECG_HEADER* LoadRecordHeader(const SourceRequest& request, int noise, const std::string& repository) {
+    const auto withSamples = [](ECG_HEADER* header) {
+        if (header != nullptr && !TAVOLoadMITDatabase(header)) {
+            TAVOFreeECGHeader(header);
+            return static_cast<ECG_HEADER*>(nullptr);
+        }
+        return header;
+    };
+    switch (request.kind) {
+        case SourceKind::BuiltIn:
+            return TAVOLoadDatabaseCTS_CSE(static_cast<CTSCSE_Database>(FindBuiltInRecord(request.name)),
+                                           static_cast<CTSCSE_Noise>(noise));
+        case SourceKind::MitRecord: return withSamples(TAVOLoadMITHeader(request.path.c_str()));
+        case SourceKind::EdfFile: {
+            static std::string repositoryText;  // the library keeps the pointer
+            repositoryText = repository;
+            g_pszRepository = repositoryText.c_str();
+            return withSamples(LoadDatabaseEDF(request.path.c_str(), WaveformEDF));
+        }
+        case SourceKind::AhaFile: return TAVOLoadDatabaseAHA(request.path.c_str());
+        case SourceKind::CseFile: return TAVOLoadDatabaseCSE(request.path.c_str());
+        case SourceKind::KestraneFile: return TAVOLoadDatabaseKestrane(request.path.c_str());
+        case SourceKind::Waveform: break;
+    }
+    return nullptr;
 }
 
 }  // namespace
@@ -91,55 +263,112 @@ int FindNoise(const std::string& name) {
     return -1;
 }
 
+int NoNoise() { return CTSCSE_NOISE_NONE; }
+
 bool ParseWaveformText(const std::string& text, WaveformRequest& request, std::string& error) {
     const std::vector<std::string> parts = Split(text, ":");
-    if (parts.empty()) {
-        error = "empty waveform";
+    const WaveformShape* shape = parts.empty() ? nullptr : FindShape(parts[0]);
+    if (shape == nullptr) {
+        error = "unknown waveform '" + (parts.empty() ? text : parts[0]) + "' (" + ShapeNames() + ")";
         return false;
     }
     WaveformRequest parsed;
-    parsed.shape = Lower(parts[0]);
-    static const std::vector<std::string> shapes = {"sine", "triangle", "square", "rect",
-                                                    "tripulse", "cal", "autocal", "fixed"};
-    if (std::find(shapes.begin(), shapes.end(), parsed.shape) == shapes.end()) {
-        error = "unknown waveform '" + parts[0] + "' (sine, triangle, square, rect, tripulse, cal, autocal, fixed)";
-        return false;
-    }
-    bool hasFrequency = false, hasAmplitude = false, hasWidth = false;
+    parsed.shape = shape->name;
+    std::vector<double WaveformRequest::*> given;
     for (size_t i = 1; i < parts.size(); ++i) {
-        double value = 0;
-        std::string unit;
-        if (!SplitUnit(parts[i], value, unit)) {
-            error = "'" + parts[i] + "' is not a number with a unit";
+        char* end = nullptr;
+        const double value = std::strtod(parts[i].c_str(), &end);
+        if (end == parts[i].c_str() || !std::isfinite(value)) {
+            error = "'" + parts[i] + "' is not a number with a unit (Hz, mV, uV, ms)";
             return false;
         }
-        if (unit == "hz") {
-            parsed.frequencyHz = value;
-            hasFrequency = true;
-        } else if (unit == "mv") {
-            parsed.amplitudeMv = value;
-            hasAmplitude = true;
-        } else if (unit == "uv") {
-            parsed.amplitudeMv = value / 1000.0;
-            hasAmplitude = true;
-        } else if (unit == "ms") {
-            parsed.pulseWidthMs = static_cast<int>(value);
-            hasWidth = true;
-        } else {
+        const ValueUnit* unit = nullptr;
+        for (const ValueUnit& candidate : kUnits) {
+            if (Lower(end) == candidate.unit) unit = &candidate;
+        }
+        if (unit == nullptr) {
             error = "unit of '" + parts[i] + "' is not Hz, mV, uV or ms";
             return false;
         }
+        parsed.*(unit->field) = value * unit->scale;
+        given.push_back(unit->field);
     }
-    const bool periodic = parsed.shape != "autocal" && parsed.shape != "fixed";
-    const bool pulse = parsed.shape == "rect" || parsed.shape == "tripulse";
-    if ((periodic && !hasFrequency) || (parsed.shape != "autocal" && !hasAmplitude) || (pulse && !hasWidth)) {
-        error = "waveform '" + text + "' lacks " +
-                std::string(periodic && !hasFrequency ? "a frequency (Hz)"
-                            : pulse && !hasWidth      ? "a pulse width (ms)"
-                                                      : "an amplitude (mV)");
-        return false;
+    const auto has = [&given](double WaveformRequest::*field) {
+        return std::find(given.begin(), given.end(), field) != given.end();
+    };
+    const struct {
+        double WaveformRequest::*field;
+        bool isTaken;
+        const char* what;
+    } parameters[] = {{&WaveformRequest::frequencyHz, shape->takesFrequency, "a frequency (Hz)"},
+                      {&WaveformRequest::pulseWidthMs, shape->takesWidth, "a pulse width (ms)"},
+                      {&WaveformRequest::amplitudeMv, shape->amplitude != AmplitudeRule::None, "an amplitude (mV)"}};
+    for (const auto& parameter : parameters) {
+        if (parameter.isTaken != has(parameter.field)) {
+            error = "waveform '" + text + "' " + (parameter.isTaken ? "lacks " : "takes no ") + parameter.what;
+            return false;
+        }
     }
     request = parsed;
+    return true;
+}
+
+bool CheckWaveform(const WaveformRequest& wave, double rangeMv, std::string& error,
+                   std::vector<std::string>& warnings) {
+    const WaveformShape* shape = FindShape(wave.shape);
+    if (shape == nullptr) {
+        error = "unknown waveform '" + wave.shape + "'";
+        return false;
+    }
+    const std::string range = "the +-" + Format(rangeMv) + " mV output range";
+    if (shape->takesFrequency) {
+        if (!(wave.frequencyHz >= kMinFrequencyHz && wave.frequencyHz <= kMaxFrequencyHz)) {
+            error = "frequency " + Format(wave.frequencyHz) + " Hz is outside what the library plays: 0.01 to 100 Hz";
+            return false;
+        }
+        // The library rounds half away from zero to two decimals.
+        const double played = std::trunc((wave.frequencyHz + 0.005) * 100) / 100;
+        if (std::fabs(played - wave.frequencyHz) > 1e-9) {
+            warnings.push_back(Format(wave.frequencyHz) + " Hz plays as " + Format(played) +
+                               " Hz: the library keeps two decimals");
+        }
+    }
+    if (shape->takesWidth) {
+        if (wave.pulseWidthMs < 1 || wave.pulseWidthMs != std::trunc(wave.pulseWidthMs)) {
+            error = "pulse width " + Format(wave.pulseWidthMs) + " ms must be a whole number of milliseconds, 1 or more";
+            return false;
+        }
+        if (wave.pulseWidthMs >= 1000 / wave.frequencyHz) {
+            warnings.push_back("a " + Format(wave.pulseWidthMs) + " ms pulse fills the " + Format(1000 / wave.frequencyHz) +
+                               " ms period: no rest between pulses");
+        }
+    }
+    const double amplitude = wave.amplitudeMv;
+    switch (shape->amplitude) {
+        case AmplitudeRule::PeakToPeak: {
+            const double most = std::min(kMaxAmplitudeMv, 2 * rangeMv);
+            if (amplitude > 0 && amplitude <= most) break;
+            error = "amplitude " + Format(amplitude) + " mV peak to peak does not fit " + range +
+                    ": give more than 0 and at most " + Format(most) + " mV";
+            return false;
+        }
+        case AmplitudeRule::Step: {
+            const double most = std::min(kMaxAmplitudeMv, rangeMv);
+            if (amplitude != 0 && std::fabs(amplitude) <= most) break;
+            error = "amplitude " + Format(amplitude) + " mV does not fit " + range + ": give -" + Format(most) +
+                    " to " + Format(most) + " mV, not 0";
+            return false;
+        }
+        case AmplitudeRule::Level:
+            if (std::fabs(amplitude) <= rangeMv) break;
+            error = Format(amplitude) + " mV does not fit " + range + ": give -" + Format(rangeMv) + " to " +
+                    Format(rangeMv) + " mV";
+            return false;
+        case AmplitudeRule::None:
+            if (shape->peakMv <= rangeMv) break;
+            error = std::string(shape->name) + " reaches +-" + Format(shape->peakMv) + " mV, beyond " + range;
+            return false;
+    }
     return true;
 }
 
@@ -149,10 +378,8 @@ SourceKind DetectRecordFile(const std::string& path, const std::string& head) {
     if (EndsWith(lower, ".edf")) return SourceKind::EdfFile;
     if (EndsWith(lower, ".dcd")) return SourceKind::CseFile;
     if (EndsWith(lower, ".ecg")) return SourceKind::AhaFile;
-    const std::vector<std::string> lines = NonBlankLines(head, 3);
-    if (lines.size() == 3 && IsNumber(lines[0]) && IsNumber(lines[1]) && Lower(lines[2]) == "start") {
-        return SourceKind::KestraneFile;
-    }
+    // The maker's format opens with two lone numbers and "start", which neither test below takes.
+    const std::vector<std::string> lines = NonBlankLines(head, 1);
     if (!lines.empty()) {
         const std::vector<std::string> fields = Split(lines[0], " \t\r");
         if (fields.size() >= 12 && std::all_of(fields.begin(), fields.begin() + 12, IsNumber)) return SourceKind::CseFile;
@@ -166,26 +393,27 @@ SourceKind DetectRecordFile(const std::string& path, const std::string& head) {
 
 bool ParseSource(const std::string& text, SourceRequest& request, std::string& error) {
     SourceRequest parsed;
-    if (IsRegularFile(text)) {
-        parsed.kind = DetectRecordFile(text, ReadHead(text));
-        parsed.path = text;
-        request = parsed;
-        return true;
-    }
-    if (text.find(':') != std::string::npos || text == "autocal") {
+    if (IsRegularFile(text) || IsRegularFile(text + ".hea")) {
+        parsed.path = IsRegularFile(text) ? text : text + ".hea";
+        parsed.kind = DetectRecordFile(parsed.path, ReadHead(parsed.path));
+    } else if (FindShape(text.substr(0, text.find(':'))) != nullptr) {
         parsed.kind = SourceKind::Waveform;
         if (!ParseWaveformText(text, parsed.waveform, error)) return false;
-        request = parsed;
-        return true;
-    }
-    if (FindBuiltInRecord(text) >= 0) {
+    } else if (FindBuiltInRecord(text) >= 0) {
         parsed.kind = SourceKind::BuiltIn;
-        parsed.name = text;
-        request = parsed;
-        return true;
+        parsed.name = BuiltInRecordNames()[static_cast<size_t>(FindBuiltInRecord(text))];
+    } else {
+        struct stat info {};
+        error = stat(text.c_str(), &info) == 0                         ? text + " is not a record file"
+                : text.find_first_of("/.") != std::string::npos ? "no such file: " + text
+                                                                         : "'" + text +
+                                                                               "' is neither a file, a waveform such as "
+                                                                               "sine:1Hz:2mV, nor a built-in record (see "
+                                                                               "tavo list)";
+        return false;
     }
-    error = "'" + text + "' is neither a file, a waveform such as sine:1Hz:2mV, nor a built-in record (see tavo list)";
-    return false;
+    request = parsed;
+    return true;
 }
 
 const std::vector<std::string>& BuiltInRecordNames() {
@@ -214,78 +442,35 @@ CLoadedSource::~CLoadedSource() {
     if (header != nullptr) TAVOFreeECGHeader(header);
 }
 
-namespace {
-
-bool LoadWaveform(const WaveformRequest& wave, std::string& error) {
-    bool ok = false;
-    if (wave.shape == "sine") ok = TAVOLoadWaveform(WAVEFORM_SINE, wave.frequencyHz, wave.amplitudeMv);
-    if (wave.shape == "triangle") ok = TAVOLoadWaveform(WAVEFORM_TRIANGLE, wave.frequencyHz, wave.amplitudeMv);
-    if (wave.shape == "square") ok = TAVOLoadWaveform(WAVEFORM_SQUARE, wave.frequencyHz, wave.amplitudeMv);
-    if (wave.shape == "rect") {
-        ok = TAVOLoadWaveformRectanglePulse(wave.pulseWidthMs, wave.frequencyHz, wave.amplitudeMv);
-    }
-    if (wave.shape == "tripulse") {
-        ok = TAVOLoadWaveformTrianglePulse(wave.pulseWidthMs, wave.frequencyHz, wave.amplitudeMv);
-    }
-    if (wave.shape == "cal") ok = TAVOLoadWaveformCalibrationMode(wave.frequencyHz, wave.amplitudeMv);
-    if (wave.shape == "autocal") ok = TAVOLoadWaveformAutoCalibrationMode();
-    if (wave.shape == "fixed") ok = LoadWaveformFixedVoltage(wave.amplitudeMv);
-    if (!ok) error = "the library refused the waveform " + wave.shape;
-    return ok;
-}
-
-}  // namespace
-
 bool LoadSource(const SourceRequest& request, int noise, const std::string& repository, CLoadedSource& loaded,
                 std::string& error) {
     if (request.kind == SourceKind::Waveform) {
-        if (!LoadWaveform(request.waveform, error)) return false;
-        const WaveformRequest& wave = request.waveform;
-        const bool table = wave.shape == "cal" || wave.shape == "autocal" || wave.shape == "fixed";
-        loaded.sampleRate = wave.shape == "cal" ? 360 : 1000;
-        loaded.durationSeconds = !table ? 0 : wave.shape == "cal" ? 10 : wave.shape == "autocal" ? 45 : 1;
-        loaded.description = "waveform " + wave.shape;
+        const WaveformShape* shape = FindShape(request.waveform.shape);
+        if (shape == nullptr || !shape->load(request.waveform)) {
+            error = "the library refused the waveform " + request.waveform.shape;
+            return false;
+        }
+        loaded.sampleRate = shape->sampleRate;
+        loaded.durationSeconds = shape->durationSeconds;
+        loaded.name = shape->name;
+        loaded.description = DescribeWaveform(*shape, request.waveform);
+        loaded.leads = LeadsOf(request.kind, nullptr);
         return true;
     }
-    ECG_HEADER* header = nullptr;
-    switch (request.kind) {
-        case SourceKind::BuiltIn:
-            header = TAVOLoadDatabaseCTS_CSE(static_cast<CTSCSE_Database>(FindBuiltInRecord(request.name)),
-                                             static_cast<CTSCSE_Noise>(noise < 0 ? CTSCSE_NOISE_NONE : noise));
-            break;
-        case SourceKind::MitRecord:
-            header = TAVOLoadMITHeader(request.path.c_str());
-            if (header != nullptr && !TAVOLoadMITDatabase(header)) {
-                TAVOFreeECGHeader(header);
-                header = nullptr;
-            }
-            break;
-        case SourceKind::EdfFile: {
-            static std::string repositoryText;
-            repositoryText = repository;
-            g_pszRepository = repositoryText.c_str();
-            header = LoadDatabaseEDF(request.path.c_str(), WaveformEDF);
-            if (header != nullptr && !TAVOLoadMITDatabase(header)) {
-                TAVOFreeECGHeader(header);
-                header = nullptr;
-            }
-            break;
-        }
-        case SourceKind::AhaFile: header = TAVOLoadDatabaseAHA(request.path.c_str()); break;
-        case SourceKind::CseFile: header = TAVOLoadDatabaseCSE(request.path.c_str()); break;
-        case SourceKind::KestraneFile: header = TAVOLoadDatabaseKestrane(request.path.c_str()); break;
-        case SourceKind::Waveform: break;
-    }
+    ECG_HEADER* header = LoadRecordHeader(request, noise, repository);
     if (header == nullptr) {
-        error = "cannot load " + (request.path.empty() ? request.name : request.path);
+        error = request.kind == SourceKind::BuiltIn ? "the library cannot load " + request.name
+                                                    : DescribeLoadFailure(request, repository);
         return false;
     }
     loaded.header = header;
-    // The maker's format plays out at 1000 samples per second whatever its own rate.
     loaded.sampleRate = header->nSampleRate > 0 ? header->nSampleRate : 1;
     loaded.durationSeconds = header->nSampleRate > 0 ? static_cast<double>(header->nSampleCount) / header->nSampleRate : 0;
-    loaded.description = std::string(header->szRecordName) + ", " + std::to_string(header->nSignals) + " signals, " +
-                         std::to_string(header->nSampleRate) + " Hz, " + std::to_string(header->nSampleCount) +
-                         " samples";
+    loaded.name = header->szRecordName;
+    char length[64];
+    std::snprintf(length, sizeof length, "%d signals at %d Hz, %.2f s", header->nSignals, header->nSampleRate,
+                  loaded.durationSeconds);
+    loaded.description = loaded.name + " (" + FormatName(request.kind) + "), " + length;
+    loaded.leads = LeadsOf(request.kind, header);
     return true;
 }

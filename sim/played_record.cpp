@@ -11,7 +11,10 @@ namespace sim {
 
 namespace {
 
-constexpr const char* kOutputLabels[kOutputs] = {"I", "II", "V6", "V5", "V4", "V3", "V2", "V1"};
+// The chest outputs carry electrode voltages, not the leads: their labels must not read as
+// V1-V6, or a program that plays the record back would route them as leads.
+constexpr const char* kOutputLabels[kOutputs] = {"I",         "II",        "V6 output", "V5 output",
+                                                 "V4 output", "V3 output", "V2 output", "V1 output"};
 constexpr double kDefaultRange = 5.0;
 
 struct FileCloser {

@@ -1,75 +1,11 @@
-// tavo-sim: runs the virtual generator as a program, so applications can be developed
-// without the hardware. Prints the node it made and answers until SIGINT or SIGTERM.
+// tavo-sim: the virtual generator as a program of its own, for developing applications
+// without the hardware. It is `tavo sim` under another name.
 
-#include <cstdio>
-#include <cstdlib>
-#include <cstring>
 #include <string>
+#include <vector>
 
 #include "sim/standing_generator.h"
 
-namespace {
-
-void PrintUsage(const char* program) {
-    std::fprintf(stderr,
-                 "usage: %s --dev DIR [--port N] [--older|--newer] [--12bit|--16bit] [--paced|--fast]\n"
-                 "          [--record DIR/NAME]\n"
-                 "  --dev DIR         directory for the ttyACM<N> link\n"
-                 "  --port N          port number (default 0)\n"
-                 "  --older           no hardware information block (model reply only)\n"
-                 "  --16bit           16-bit DAC (default 12-bit)\n"
-                 "  --paced           play in real time (default: ask for packets at once)\n"
-                 "  --record DIR/NAME write what was played as a WFDB record on exit\n",
-                 program);
-}
-
-bool ParsePort(const char* text, int& port) {
-    char* end = nullptr;
-    const long value = std::strtol(text, &end, 10);
-    if (end == text || *end != '\0' || value < 0 || value > 9999) return false;
-    port = static_cast<int>(value);
-    return true;
-}
-
-}  // namespace
-
 int main(int argc, char** argv) {
-    VirtualGeneratorOptions options;
-    std::string record;
-    for (int i = 1; i < argc; ++i) {
-        const std::string argument = argv[i];
-        const bool hasValue = i + 1 < argc;
-        if (argument == "--dev" && hasValue) {
-            options.deviceDirectory = argv[++i];
-        } else if (argument == "--port" && hasValue) {
-            if (!ParsePort(argv[++i], options.port)) {
-                PrintUsage(argv[0]);
-                return 2;
-            }
-        } else if (argument == "--record" && hasValue) {
-            record = argv[++i];
-        } else if (argument == "--older") {
-            options.isNewer = false;
-        } else if (argument == "--newer") {
-            options.isNewer = true;
-        } else if (argument == "--12bit") {
-            options.has16BitDac = false;
-        } else if (argument == "--16bit") {
-            options.has16BitDac = true;
-        } else if (argument == "--paced") {
-            options.isPaced = true;
-        } else if (argument == "--fast") {
-            options.isPaced = false;
-        } else {
-            PrintUsage(argv[0]);
-            return argument == "--help" || argument == "-h" ? 0 : 2;
-        }
-    }
-
-    if (options.deviceDirectory.empty()) {
-        PrintUsage(argv[0]);
-        return 2;
-    }
-
-    return RunStandingGenerator(options, record, "tavo-sim");
+    return RunSimCommand(std::vector<std::string>(argv + 1, argv + argc), "tavo-sim");
 }

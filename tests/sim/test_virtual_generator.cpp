@@ -248,7 +248,7 @@ TEST_F(VirtualGeneratorTest, WritesWhatItPlayedAsAWfdbRecord) {
     ASSERT_TRUE(WaitPackets(1));
     ASSERT_TRUE(m_generator->WriteRecord(m_dir.Path(), "played"));
     std::string expected = "played 8 1000 250\n";
-    const char* labels[] = {"I", "II", "V6", "V5", "V4", "V3", "V2", "V1"};
+    const char* labels[] = {"I", "II", "V6 output", "V5 output", "V4 output", "V3 output", "V2 output", "V1 output"};
     for (int channel = 0; channel < 8; ++channel) {
         expected += "played.dat 16 400(0)/mV 16 0 " + std::string(channel == 0 ? "2047 16383" : channel == 7 ? "-2048 14336" : "-2048 12288") +
                     " 0 " + labels[channel] + "\n";
