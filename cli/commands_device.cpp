@@ -189,8 +189,8 @@ int RunDemo(const DemoOptions& options) {
     if (!wroteSvg) return Fail("cannot write " + options.svgPath);
     if (stats.packets == 0 || comparison.compared == 0) return Fail("nothing was played");
     if (stats.underruns != 0 || stats.check.sequenceErrors != 0 || stats.check.blockMarkerErrors != 0 ||
-        stats.check.markerByteErrors != 0) {
-        return Fail("the generator saw underruns or malformed packets");
+        stats.check.markerByteErrors != 0 || stats.violations.Total() != 0 || stats.bytesWhileNotRaw != 0) {
+        return Fail("the generator saw underruns, malformed packets or protocol violations");
     }
     if (comparison.largestDifferenceMv > kAllowedDifferenceMv) {
         return Fail("the played leads differ from the reported ones by more than 0.1 mV");

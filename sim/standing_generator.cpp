@@ -28,11 +28,14 @@ int RunStandingGenerator(const VirtualGeneratorOptions& options, const std::stri
     generator.Stop();
 
     const VirtualGeneratorStatistics stats = generator.Statistics();
-    std::fprintf(stderr, "%s: %llu packets, %llu samples, %llu sequence errors, %llu underruns\n",
+    std::fprintf(stderr, "%s: %llu packets, %llu samples, %llu sequence errors, %llu underruns, %llu protocol violations, "
+                 "%llu bytes before the line was set raw\n",
                  programName.c_str(), static_cast<unsigned long long>(stats.packets),
                  static_cast<unsigned long long>(stats.samples),
                  static_cast<unsigned long long>(stats.check.sequenceErrors),
-                 static_cast<unsigned long long>(stats.underruns));
+                 static_cast<unsigned long long>(stats.underruns),
+                 static_cast<unsigned long long>(stats.violations.Total()),
+                 static_cast<unsigned long long>(stats.bytesWhileNotRaw));
     if (!recordPath.empty()) {
         const size_t slash = recordPath.rfind('/');
         const std::string directory = slash == std::string::npos ? "." : recordPath.substr(0, slash);

@@ -16,7 +16,15 @@ CDeviceWorld::CDeviceWorld() {
 
 CDeviceWorld::~CDeviceWorld() {
     DeviceClose();
-    for (auto& generator : m_generators) generator->Stop();
+    for (auto& generator : m_generators) {
+        generator->Stop();
+        const VirtualGeneratorStatistics stats = generator->Statistics();
+        const ProtocolViolations& v = stats.violations;
+        EXPECT_EQ(v.Total(), 0u) << generator->NodePath() << ": packets outside a run " << v.packetsOutsideRun
+                                 << ", commands mid-run " << v.commandsMidRun << ", mid-exchange "
+                                 << v.commandsMidExchange << ", unknown bytes " << v.unknownBytes;
+        EXPECT_EQ(stats.bytesWhileNotRaw, 0u) << generator->NodePath() << ": bytes before the line was set raw";
+    }
 }
 
 VirtualGeneratorOptions CDeviceWorld::Options(int port) const {

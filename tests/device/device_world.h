@@ -20,7 +20,8 @@ class CDeviceWorld {
 public:
     // Makes dev/, lock/ and cal/ and points the library at them.
     CDeviceWorld();
-    // Closes the device and stops every generator.
+    // Closes the device and stops every generator; a generator that saw a protocol violation
+    // or bytes on a line not set raw fails the test.
     ~CDeviceWorld();
 
     // Options for a generator on port, in this world's device directory.
