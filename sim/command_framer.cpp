@@ -57,17 +57,17 @@ bool CCommandFramer::NextBlockCommand(const std::vector<uint8_t>& pending, int64
     }
     const size_t readBytes = RuleFor(Command::BlockRead).length;
     if (pending.size() <= kStoreFlagOffset) return false;
-    if (pending[kStoreFlagOffset] == kStoreBlock || pending.size() > readBytes) {
-        m_blockDecisionDeadline = 0;
-        command = Command::BlockRewrite;
-        return pending.size() >= RuleFor(command).length;
-    }
+    command = Command::BlockRewrite;
+    if (pending[kStoreFlagOffset] == kStoreBlock) return pending.size() >= RuleFor(command).length;
     if (pending.size() < readBytes) return false;
-    if (m_blockDecisionDeadline == 0) m_blockDecisionDeadline = now + kBlockDecisionNs;
-    if (now < m_blockDecisionDeadline) return false;
+    // Bytes that came with the first five, or soon after them, are the rest of one write. Once
+    // the wait is over the five were a read, whatever a late look at the line finds behind them.
+    if (m_blockDecisionDeadline == 0 && pending.size() == readBytes) m_blockDecisionDeadline = now + kBlockDecisionNs;
+    const bool isRead = m_blockDecisionDeadline != 0 && now >= m_blockDecisionDeadline;
+    if (!isRead && pending.size() == readBytes) return false;
     m_blockDecisionDeadline = 0;
-    command = Command::BlockRead;
-    return true;
+    if (isRead) command = Command::BlockRead;
+    return pending.size() >= RuleFor(command).length;
 }
 
 }  // namespace sim

@@ -334,7 +334,10 @@ bool VirtualGenerator::HandleCommand(int64_t now) {
         // A copy: the hook may unplug the device, which drops everything pending.
         const std::vector<uint8_t> bytes(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(rule.length));
         if (m_newCommands.size() < kMaxLoggedCommands) m_newCommands.push_back(bytes);
-        if (m_settings.commandHook) m_settings.commandHook(rule.first);
+        if (m_settings.commandHook) {
+            Publish();  // the hook, and whoever it wakes, find the command logged
+            m_settings.commandHook(rule.first);
+        }
         // The host waits for the answer before it sends more: anything here before it came too soon.
         if (rule.expectsReply && (m_pending.size() > rule.length || BytesWaiting() > 0)) {
             ++m_work.violations.commandsMidExchange;

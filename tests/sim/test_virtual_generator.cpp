@@ -65,7 +65,7 @@ protected:
     // Every test here keeps to the protocol unless it says otherwise.
     void TearDown() override {
         close(m_fd);
-        if (m_generator) EXPECT_EQ(Stats().violations.Total(), m_expectedViolations);
+        EXPECT_EQ(m_generator ? Stats().violations.Total() : 0, m_expectedViolations);
     }
     void Send(const Bytes& bytes) {
         for (size_t sent = 0; sent < bytes.size();) {
@@ -205,25 +205,18 @@ TEST_F(VirtualGeneratorTest, DelayAndStatusReportsFollowPackets) {
     EXPECT_EQ(Read(expected.size()), expected);
 }
 
-TEST_F(VirtualGeneratorTest, PacedDeviceBuffersAFewPacketsAndCountsUnderruns) {
+// The buffer's arithmetic is the pacer's (tested below); here, that the line follows it.
+TEST_F(VirtualGeneratorTest, PacedDeviceAsksAsItPlaysAndCountsUnderruns) {
     Start([](VirtualGeneratorOptions& o) { o.isPaced = true, o.bufferPackets = 3; });
     Send(kSetup1000);
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 3; ++i) {
         Send(BuildPacket(m_sequence));
         ASSERT_EQ(Read(2), kRequest) << "packet " << i;
     }
-    const VirtualGeneratorStatistics played = Stats();
-    EXPECT_TRUE((played.isPlaying || played.underruns > 0) && played.requestsSent <= played.packets) << "never more than one request outstanding";
     // The host sends nothing more: the buffer runs dry while playing.
-    ASSERT_TRUE(m_generator->WaitUntil([](const auto& s) { return s.underruns >= 1; }, 10000));
-    EXPECT_FALSE(Stats().isPlaying);
-    Send(BuildPacket(m_sequence));
-    EXPECT_EQ(Read(2), kRequest) << "a packet restarts play";
+    ASSERT_TRUE(m_generator->WaitUntil([](const auto& s) { return s.underruns == 1 && !s.isPlaying; }, 10000));
     Send({'S'});
-    ASSERT_TRUE(m_generator->WaitUntil([](const auto& s) { return !s.isPlaying; }, 5000));
-    const uint64_t underruns = Stats().underruns;
     EXPECT_EQ(Read(2, 300).size(), 0u) << "a stopped device asks for nothing";
-    EXPECT_EQ(Stats().underruns, underruns) << "running dry after a stop is no underrun";
 }
 
 TEST_F(VirtualGeneratorTest, UnplugsAfterSomePacketsAndComesBack) {
@@ -274,14 +267,12 @@ TEST_F(VirtualGeneratorTest, CountsWhatTheProtocolForbids) {
         Start();
         Send(c.bytes);
         Send({0xAA});
-        ASSERT_EQ(Read(c.replyBytes + 5).size(), c.replyBytes + 5) << c.what;
-        ASSERT_TRUE(m_generator->WaitUntil([&](const auto& s) { return s.violations.Total() == c.expected.Total(); }, 5000)) << c.what;
-        const ProtocolViolations v = Stats().violations;
-        EXPECT_EQ(std::tuple(v.packetsOutsideRun, v.commandsMidRun, v.commandsMidExchange, v.unknownBytes),
-                  std::tuple(c.expected.packetsOutsideRun, c.expected.commandsMidRun, c.expected.commandsMidExchange,
-                             c.expected.unknownBytes)) << c.what;
+        ASSERT_EQ(Read(c.replyBytes + 5).size(), c.replyBytes + 5) << c.what;  // all counted before its reply
+        auto counts = [](const ProtocolViolations& v) {
+            return std::tuple(v.packetsOutsideRun, v.commandsMidRun, v.commandsMidExchange, v.unknownBytes);
+        };
+        EXPECT_EQ(counts(Stats().violations), counts(c.expected)) << c.what;
         m_expectedViolations = c.expected.Total();
-        EXPECT_EQ(Stats().bytesWhileNotRaw, 0u);
     }
 }
 
@@ -291,9 +282,42 @@ TEST_F(VirtualGeneratorTest, CountsBytesReceivedBeforeTheHostSetTheLineRaw) {
     Send({'S', 'S'});
     ASSERT_TRUE(m_generator->WaitUntil([](const auto& s) { return s.commands.size() == 2; }, 5000));
     Open();
-    Send({'S'});
-    ASSERT_TRUE(m_generator->WaitUntil([](const auto& s) { return s.commands.size() == 3; }, 5000));
+    Send({0xAA});
+    EXPECT_EQ(Read(5), kIdentity);
     EXPECT_EQ(Stats().bytesWhileNotRaw, 2u);
+}
+
+// A block read and a rewrite that keeps byte 3 begin alike; a rewrite comes in one write (at
+// most split by the line), a read is followed by the host's pause. Times in milliseconds.
+TEST(CommandFramer, TellsABlockReadFromARewriteByWhatFollowsWhen) {
+    using sim::Command;
+    const Bytes read = {0x12, 0x55, 0xAA, 0, 0};
+    Bytes rewrite(64, 7);
+    std::copy(read.begin(), read.end(), rewrite.begin());
+    const Bytes rewriteRest(rewrite.begin() + 5, rewrite.end());
+    struct Chunk { Bytes bytes; int64_t atMs; };
+    struct Case { std::vector<Chunk> chunks; std::vector<Command> commands; };
+    for (const Case& c : {Case{{{read, 0}}, {Command::BlockRead}}, Case{{{rewrite, 0}}, {Command::BlockRewrite}},
+                          Case{{{read, 0}, {rewriteRest, 10}}, {Command::BlockRewrite}},
+                          Case{{{read, 0}, {{0x55}, 700}}, {Command::BlockRead, Command::Model}},
+                          Case{{{{0x12, 0x55, 0xAA, 0xFF}, 0}, {Bytes(60, 0), 500}}, {Command::BlockRewrite}},
+                          Case{{{{0x12, 'S'}, 0}}, {Command::Unknown, Command::Stop}}}) {
+        sim::CCommandFramer framer;
+        Bytes pending;
+        std::vector<Command> commands;
+        auto take = [&](int64_t atMs) {
+            for (Command command; framer.Next(pending, atMs * 1000000, command);) {
+                commands.push_back(command);
+                pending.erase(pending.begin(), pending.begin() + static_cast<long>(sim::RuleFor(command).length));
+            }
+        };
+        for (const Chunk& chunk : c.chunks) {
+            pending.insert(pending.end(), chunk.bytes.begin(), chunk.bytes.end());
+            take(chunk.atMs);
+        }
+        take(c.chunks.back().atMs + 1000);
+        EXPECT_EQ(commands, c.commands) << c.chunks.size() << " chunks, the first " << c.chunks[0].bytes.size() << " bytes";
+    }
 }
 
 // 250 samples a packet, room for three, 1000 samples a second; times in milliseconds.
