@@ -44,11 +44,18 @@ VirtualGenerator* CDeviceWorld::Add(const VirtualGeneratorOptions& options) {
     return m_generators.back().get();
 }
 
-VirtualGenerator* CDeviceWorld::Connect(const AdjustOptions& adjust, int port) {
+VirtualGenerator* CDeviceWorld::Add(int port, const AdjustOptions& adjust) {
     VirtualGeneratorOptions options = Options(port);
     if (adjust) adjust(options);
-    VirtualGenerator* generator = Add(options);
-    if (generator == nullptr || FindDevice(port)) return generator;
+    return Add(options);
+}
+
+VirtualGenerator* CDeviceWorld::Connect(const AdjustOptions& adjust, int port) {
+    VirtualGenerator* generator = Add(port, adjust);
+    if (generator != nullptr && FindDevice(port)) {
+        DeviceSetConfirmed(true);  // as the connection thread does once it has reported it
+        return generator;
+    }
     ADD_FAILURE() << "no connection to the virtual generator on port " << port;
     return nullptr;
 }

@@ -28,8 +28,9 @@ public:
     VirtualGeneratorOptions Options(int port) const;
     // Starts a generator; null (and a test failure) when no pty can be had.
     VirtualGenerator* Add(const VirtualGeneratorOptions& options);
-    // Starts a generator on port with adjusted options and connects to it; null (and a test
-    // failure) when either fails.
+    VirtualGenerator* Add(int port, const AdjustOptions& adjust);
+    // Starts a generator on port with adjusted options, connects to it and confirms it; null
+    // (and a test failure) when either fails.
     VirtualGenerator* Connect(const AdjustOptions& adjust = nullptr, int port = 0);
 
     std::string DeviceDir() const { return m_root.File("dev"); }
