@@ -26,7 +26,8 @@ char g_szDevicePath[512] = {};
 
 namespace {
 
-// Both describe the descriptor now open; they change with it, under g_deviceUseLock.
+// Both describe the descriptor now open: set while it is in use (g_deviceUseLock held shared),
+// cleared when a port is opened or closed (held exclusively).
 std::atomic<bool> g_bDeviceConfirmed{false};
 std::atomic<bool> g_bDeviceFailed{false};
 std::atomic<void (*)()> g_onDeviceFailure{nullptr};

@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstring>
+#include <deque>
 
 #include "device/device_io.h"
 #include "device/serial_port.h"
@@ -50,7 +51,7 @@ constexpr size_t kCompactAfter = 4096;
 
 size_t g_nOutputSignalHead = 0;  // first element not yet taken; under g_OutputCriticalSection
 // Delay reports on their way from the reply reader to the consumer; under g_OutputCriticalSection.
-std::vector<int> g_vecOutputDelays;
+std::deque<int> g_vecOutputDelays;
 
 void ClearOutputSignalData() {
     CAutoCriticalSection lock(g_OutputCriticalSection);
@@ -118,7 +119,7 @@ CAutoFreeRescource::~CAutoFreeRescource() {
     CAutoCriticalSection lock(g_OutputCriticalSection);
     std::vector<OUTPUT_SIGNAL_DATA>().swap(g_vecOutputSignalData);
     g_nOutputSignalHead = 0;
-    std::vector<int>().swap(g_vecOutputDelays);
+    std::deque<int>().swap(g_vecOutputDelays);
 }
 
 void AppendOutputSignalData(double fOutputTime, double fSignalTime, const double* fLeads, bool bLast) {
@@ -167,7 +168,7 @@ bool TakeOutputDelay(int& delay) {
     CAutoCriticalSection lock(g_OutputCriticalSection);
     if (g_vecOutputDelays.empty()) return false;
     delay = g_vecOutputDelays.front();
-    g_vecOutputDelays.erase(g_vecOutputDelays.begin());
+    g_vecOutputDelays.pop_front();
     return true;
 }
 
