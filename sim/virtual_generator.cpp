@@ -440,9 +440,9 @@ void VirtualGenerator::SendRequest() {
     ++m_work.requestsSent;
 }
 
+// Outside a run, or unplugged, the pacer has ended and takes no turn.
 void VirtualGenerator::RequestIfRoom() {
-    if (!m_isStreaming || m_master < 0 || m_settings.isStalled) return;
-    if (m_pacer.TakeRequestTurn()) SendRequest();
+    if (!m_settings.isStalled && m_pacer.TakeRequestTurn()) SendRequest();
 }
 
 int VirtualGenerator::PollTimeout(int64_t now) const {

@@ -300,7 +300,7 @@ TEST(CommandFramer, TellsABlockReadFromARewriteByWhatFollowsWhen) {
     for (const Case& c : {Case{{{read, 0}}, {Command::BlockRead}}, Case{{{rewrite, 0}}, {Command::BlockRewrite}},
                           Case{{{read, 0}, {rewriteRest, 10}}, {Command::BlockRewrite}},
                           Case{{{read, 0}, {{0x55}, 700}}, {Command::BlockRead, Command::Model}},
-                          Case{{{{0x12, 0x55, 0xAA, 0xFF}, 0}, {Bytes(60, 0), 500}}, {Command::BlockRewrite}},
+                          Case{{{{0x12, 0x55, 0xAA, 0xFF, 0}, 0}, {Bytes(59, 0), 500}}, {Command::BlockRewrite}},
                           Case{{{{0x12, 'S'}, 0}}, {Command::Unknown, Command::Stop}}}) {
         sim::CCommandFramer framer;
         Bytes pending;
