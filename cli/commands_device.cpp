@@ -123,8 +123,8 @@ std::string JudgeDemo(const VirtualGeneratorStatistics& stats, const PlayedCheck
     constexpr double kRoundingMv = 1e-9;
     if (stats.packets == 0 || check.compared == 0) return "nothing was played";
     if (stats.underruns != 0 || stats.check.sequenceErrors != 0 || stats.check.blockMarkerErrors != 0 ||
-        stats.check.markerByteErrors != 0) {
-        return "the generator saw underruns or malformed packets";
+        stats.check.markerByteErrors != 0 || stats.violations.Total() != 0 || stats.bytesWhileNotRaw != 0) {
+        return "the generator saw underruns, malformed packets or protocol violations";
     }
     if (check.largestSpreadMv > stepMv + kRoundingMv) {
         char text[200];

@@ -18,16 +18,9 @@ int OpenLinkedPty(const std::string& nodePath, std::string& slavePath) {
         close(master);
         return -1;
     }
-    // A raw line underneath: the host changes only some flags, and no byte may be translated.
-    const int slave = open(slaveName, O_RDWR | O_NOCTTY | O_CLOEXEC);
-    termios settings{};
-    bool isRaw = slave >= 0 && tcgetattr(slave, &settings) == 0;
-    if (isRaw) {
-        cfmakeraw(&settings);
-        isRaw = tcsetattr(slave, TCSANOW, &settings) == 0;
-    }
-    if (slave >= 0) close(slave);
-    if (!isRaw || fcntl(master, F_SETFL, O_NONBLOCK) != 0 || symlink(slaveName, nodePath.c_str()) != 0) {
+    // The line keeps the kernel's cooked defaults, as a fresh ttyACM node does: setting it
+    // raw is the host's job, and IsRawLine tells whether it did.
+    if (fcntl(master, F_SETFL, O_NONBLOCK) != 0 || symlink(slaveName, nodePath.c_str()) != 0) {
         close(master);
         return -1;
     }
@@ -40,6 +33,14 @@ void CloseLinkedPty(int master, const std::string& nodePath, const std::string& 
     const ssize_t length = readlink(nodePath.c_str(), target, sizeof target - 1);
     if (length > 0 && slavePath == std::string(target, static_cast<size_t>(length))) unlink(nodePath.c_str());
     if (master >= 0) close(master);
+}
+
+bool IsRawLine(int master) {
+    termios settings{};
+    if (tcgetattr(master, &settings) != 0) return false;
+    return (settings.c_lflag & (ICANON | ECHO | ECHONL | ISIG | IEXTEN)) == 0 &&
+           (settings.c_iflag & (ISTRIP | INLCR | IGNCR | ICRNL | IXON)) == 0 && (settings.c_oflag & OPOST) == 0 &&
+           (settings.c_cflag & CSIZE) == CS8;
 }
 
 }  // namespace sim

@@ -184,10 +184,13 @@ int RunStandingGenerator(VirtualGeneratorOptions options, const std::string& rec
     generator.Stop();
 
     const VirtualGeneratorStatistics stats = generator.Statistics();
-    std::printf("virtual generator: %llu packets, %llu samples, %llu sequence errors, %llu underruns\n",
+    std::printf("virtual generator: %llu packets, %llu samples, %llu sequence errors, %llu underruns, "
+                "%llu protocol violations, %llu bytes before the line was set raw\n",
                 static_cast<unsigned long long>(stats.packets), static_cast<unsigned long long>(stats.samples),
                 static_cast<unsigned long long>(stats.check.sequenceErrors),
-                static_cast<unsigned long long>(stats.underruns));
+                static_cast<unsigned long long>(stats.underruns),
+                static_cast<unsigned long long>(stats.violations.Total()),
+                static_cast<unsigned long long>(stats.bytesWhileNotRaw));
     if (!recordPath.empty() && !generator.WriteRecord(recordDirectory, recordName)) {
         std::fprintf(stderr, "%s: cannot write the record %s\n", prefix.c_str(), recordPath.c_str());
         return 1;

@@ -1,19 +1,18 @@
-// The virtual generator: its thread, the command parser, paced playback and statistics.
-// The pty lives in pty_node.cpp, identity bytes in device_identity.cpp, packet decoding in
-// sim_packet.cpp and the WFDB writer in played_record.cpp.
+// The virtual generator's thread: it reads the host's bytes, answers each command, counts
+// what the protocol forbids and publishes its statistics once a pass. Framing lives in
+// command_framer.cpp, pacing in pacer.cpp, the pty in pty_node.cpp, identity bytes in
+// device_identity.cpp, packet decoding in sim_packet.cpp, the WFDB writer in played_record.cpp.
 
 #include "sim/virtual_generator.h"
 
 #include <poll.h>
 #include <sys/eventfd.h>
+#include <sys/ioctl.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
-#include <climits>
-#include <cstdlib>
-#include <cstring>
 #include <utility>
 
 #include "platform/monotonic_clock.h"
@@ -23,28 +22,10 @@
 
 namespace {
 
-// First bytes of the host's commands.
-constexpr uint8_t kIdentify = 0xAA;
-constexpr uint8_t kModel = 0x55;
-constexpr uint8_t kBlockCommand = 0x12;
-constexpr uint8_t kStop = 0x53;
-constexpr uint8_t kClose = 0x43;
-constexpr uint8_t kLink = 0x44;
-constexpr uint8_t kStaticValue = 0x09;
-constexpr uint8_t kSetup = 0x00;
-constexpr uint8_t kPacketStart = 0x01;
+using sim::Command;
 
-constexpr size_t kSetupBytes = 4;
-constexpr size_t kLinkBytes = 3;
-constexpr size_t kStaticValueBytes = 64;
-constexpr size_t kBlockReadBytes = 5;
-constexpr size_t kBlockBytes = 64;
+constexpr uint8_t kLink = 'D';
 constexpr size_t kStatusReplyBytes = 15;
-constexpr uint8_t kStoreBlock = 0xFF;  // block byte 3 of a rewrite that must be kept
-
-// A read request and a rewrite that keeps byte 3 both begin 12 55 AA 00. A rewrite's
-// remaining bytes follow at once (one write); a read request is followed by a pause.
-constexpr int64_t kBlockDecisionNs = 30 * 1000000LL;
 // Sample period in cycles of a 6 MHz timer: 65536 - reload, plus what the firmware adds.
 constexpr double kTimerHz = 6000000.0;
 constexpr int kNewerOverheadCycles = 79;
@@ -54,7 +35,15 @@ constexpr size_t kMaxLoggedCommands = 100000;
 constexpr int kHostAbsentPollMs = 10;  // how often to look for a host reopening the port
 constexpr int kMaxPollMs = 100;
 constexpr size_t kReadChunk = 4096;
-constexpr int64_t kNanosPerSecond = 1000000000LL;
+constexpr int64_t kNanosPerMilli = 1000000;
+
+// Appends as much of from as keeps to within limit elements.
+template <typename T>
+void AppendBounded(std::vector<T>& to, std::vector<T>& from, size_t limit) {
+    const size_t room = limit - std::min(limit, to.size());
+    to.insert(to.end(), from.begin(), from.begin() + static_cast<std::ptrdiff_t>(std::min(room, from.size())));
+    from.clear();
+}
 
 }  // namespace
 
@@ -63,10 +52,11 @@ VirtualGenerator::VirtualGenerator(VirtualGeneratorOptions options)
       m_nodePath(m_options.deviceDirectory + "/ttyACM" + std::to_string(m_options.port)),
       m_is16Bit(m_options.has16BitDac),
       m_overheadCycles(m_options.isNewer ? kNewerOverheadCycles : kOlderOverheadCycles),
-      m_replyFault(m_options.replyFault),
-      m_cutAt(m_options.cutAt),
+      m_pacer(sim::SamplesPerPacket(m_options.has16BitDac), m_options.bufferPackets),
       m_block(sim::BuildHardwareBlock(m_options)) {
-    m_options.bufferPackets = std::max(1, m_options.bufferPackets);
+    m_shared.replyFault = m_options.replyFault;
+    m_shared.cutAt = m_options.cutAt;
+    m_settings = m_shared;
 }
 
 VirtualGenerator::~VirtualGenerator() { Stop(); }
@@ -82,11 +72,12 @@ bool VirtualGenerator::Start() {
         m_wakeFd = -1;
         return false;
     }
+    m_work.isPlugged = true;
     {
         std::lock_guard<std::mutex> lock(m_mutex);
         m_isStopRequested = false;
-        m_stats.isPlugged = true;
     }
+    Publish();
     m_isRunning = true;
     m_thread = std::thread(&VirtualGenerator::Run, this);
     return true;
@@ -103,10 +94,9 @@ void VirtualGenerator::Stop() {
         m_isRunning = false;
     }
     ClosePty();
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stats.isPlugged = false;
-    }
+    m_replugAt = 0;
+    m_work.isPlugged = false;
+    Publish();
     if (m_wakeFd >= 0) {
         close(m_wakeFd);
         m_wakeFd = -1;
@@ -124,7 +114,7 @@ void VirtualGenerator::ClosePty() {
     sim::CloseLinkedPty(m_master, m_nodePath, m_slavePath);
     m_master = -1;
     m_pending.clear();
-    m_blockDecisionDeadline = 0;
+    m_framer.Reset();
     HandleStop();
 }
 
@@ -135,32 +125,38 @@ void VirtualGenerator::Unplug() {
 void VirtualGenerator::UnplugNow() {
     if (m_master < 0) return;
     ClosePty();
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_stats.isPlugged = false;
-    ++m_stats.unplugs;
+    m_work.isPlugged = false;
+    ++m_work.unplugs;
 }
 
 bool VirtualGenerator::Replug() {
     bool isPlugged = false;
     RunOnThread([this, &isPlugged] {
         ClosePty();
+        m_replugAt = 0;
         isPlugged = OpenPty();
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stats.isPlugged = isPlugged;
+        m_work.isPlugged = isPlugged;
     });
     return isPlugged;
 }
 
+void VirtualGenerator::UnplugFor(unsigned int milliseconds) {
+    RunOnThread([this, milliseconds] {
+        UnplugNow();
+        m_replugAt = MonotonicNanoseconds() + int64_t{milliseconds} * kNanosPerMilli;
+    });
+}
+
 void VirtualGenerator::SetReplyFault(ReplyFault fault, size_t cutAt) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_replyFault = fault;
-    m_cutAt = cutAt;
+    m_shared.replyFault = fault;
+    m_shared.cutAt = cutAt;
 }
 
 void VirtualGenerator::SetStalled(bool isStalled) {
     {
         std::lock_guard<std::mutex> lock(m_mutex);
-        m_isStalled = isStalled;
+        m_shared.isStalled = isStalled;
     }
     Wake();
 }
@@ -175,7 +171,7 @@ void VirtualGenerator::InjectReply(const std::vector<uint8_t>& bytes) {
 
 void VirtualGenerator::SetCommandHook(std::function<void(uint8_t)> hook) {
     std::lock_guard<std::mutex> lock(m_mutex);
-    m_commandHook = std::move(hook);
+    m_shared.commandHook = std::move(hook);
 }
 
 VirtualGeneratorStatistics VirtualGenerator::Statistics() const {
@@ -221,7 +217,7 @@ void VirtualGenerator::Wake() {
 void VirtualGenerator::RunOnThread(const std::function<void()>& task) {
     if (!m_isRunning || std::this_thread::get_id() == m_thread.get_id()) {
         task();
-        m_changed.notify_all();
+        Publish();
         return;
     }
     uint64_t ticket = 0;
@@ -235,6 +231,24 @@ void VirtualGenerator::RunOnThread(const std::function<void()>& task) {
     m_changed.wait(lock, [&] { return m_tasksDone >= ticket; });
 }
 
+void VirtualGenerator::LoadSettings() {
+    std::lock_guard<std::mutex> lock(m_mutex);
+    m_settings = m_shared;
+}
+
+void VirtualGenerator::Publish() {
+    {
+        std::lock_guard<std::mutex> lock(m_mutex);
+        m_work.isPlaying = m_pacer.IsPlaying();
+        std::vector<std::vector<uint8_t>> commands = std::move(m_stats.commands);
+        m_stats = m_work;
+        m_stats.commands = std::move(commands);
+        AppendBounded(m_stats.commands, m_newCommands, kMaxLoggedCommands);
+        AppendBounded(m_frames, m_newFrames, m_options.maxStoredFrames);
+    }
+    m_changed.notify_all();
+}
+
 void VirtualGenerator::Run() {
     for (;;) {
         std::vector<std::function<void()>> tasks;
@@ -244,21 +258,26 @@ void VirtualGenerator::Run() {
             if (m_isStopRequested) break;
             tasks.swap(m_tasks);
             injected.swap(m_injected);
+            m_settings = m_shared;
         }
-        for (const auto& task : tasks) {
-            task();
+        for (const auto& task : tasks) task();
+        if (!tasks.empty()) {
+            Publish();
             std::lock_guard<std::mutex> lock(m_mutex);
-            ++m_tasksDone;
+            m_tasksDone += tasks.size();
         }
-        if (!tasks.empty()) m_changed.notify_all();
         if (!injected.empty()) Reply(injected, false);
 
         const int64_t now = MonotonicNanoseconds();
-        AdvancePlayback(now);
+        if (m_replugAt != 0 && now >= m_replugAt) {
+            m_replugAt = 0;
+            m_work.isPlugged = OpenPty();
+        }
+        if (m_pacer.Advance(now)) ++m_work.underruns;
         while (HandleCommand(now)) {
         }
         RequestIfRoom();
-        m_changed.notify_all();
+        Publish();
 
         pollfd fds[2] = {{m_wakeFd, POLLIN, 0}, {m_isHostAbsent ? -1 : m_master, POLLIN, 0}};
         poll(fds, 2, PollTimeout(now));
@@ -266,29 +285,35 @@ void VirtualGenerator::Run() {
             uint64_t count = 0;
             (void)!read(m_wakeFd, &count, sizeof count);
         }
-        // Drain the master; EIO (or end of file) means no host has the slave open.
-        uint8_t buffer[kReadChunk];
-        while (m_master >= 0) {
-            const ssize_t got = read(m_master, buffer, sizeof buffer);
-            if (got > 0) {
-                m_isHostAbsent = false;
-                HandleInput(buffer, static_cast<size_t>(got), MonotonicNanoseconds());
-                continue;
-            }
-            if (got < 0 && errno == EINTR) continue;
-            if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-                m_isHostAbsent = false;
-                break;
-            }
-            if (!m_isHostAbsent) {
-                // The host let go of the port: what it had half sent will never be completed.
-                m_isHostAbsent = true;
-                m_pending.clear();
-                m_blockDecisionDeadline = 0;
-                HandleStop();
-            }
-            break;
+        DrainHost();
+    }
+}
+
+// Reads all the host has sent; EIO (or end of file) means no host has the slave open.
+void VirtualGenerator::DrainHost() {
+    uint8_t buffer[kReadChunk];
+    while (m_master >= 0) {
+        const ssize_t got = read(m_master, buffer, sizeof buffer);
+        if (got > 0) {
+            m_isHostAbsent = false;
+            if (!sim::IsRawLine(m_master)) m_work.bytesWhileNotRaw += static_cast<uint64_t>(got);
+            LoadSettings();
+            HandleInput(buffer, static_cast<size_t>(got), MonotonicNanoseconds());
+            continue;
         }
+        if (got < 0 && errno == EINTR) continue;
+        if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            m_isHostAbsent = false;
+            return;
+        }
+        if (!m_isHostAbsent) {
+            // The host let go of the port: what it had half sent will never be completed.
+            m_isHostAbsent = true;
+            m_pending.clear();
+            m_framer.Reset();
+            HandleStop();
+        }
+        return;
     }
 }
 
@@ -299,140 +324,97 @@ void VirtualGenerator::HandleInput(const uint8_t* bytes, size_t count, int64_t n
 }
 
 bool VirtualGenerator::HandleCommand(int64_t now) {
-    if (m_pending.empty()) return false;
-    const uint8_t first = m_pending[0];
-    size_t needed = 1;
-    switch (first) {
-    case kLink: needed = kLinkBytes; break;
-    case kStaticValue: needed = kStaticValueBytes; break;
-    case kSetup: needed = kSetupBytes; break;
-    case kPacketStart: needed = sim::kPacketBytes; break;
-    case kBlockCommand: {
-        if (m_pending.size() < 4) return false;
-        if (m_pending[1] != 0x55 || m_pending[2] != 0xAA) break;  // not a block command: one unknown byte
-        bool isRewrite = m_pending[3] == kStoreBlock || m_pending.size() > kBlockReadBytes;
-        if (!isRewrite) {
-            if (m_pending.size() < kBlockReadBytes) return false;
-            if (m_blockDecisionDeadline == 0) m_blockDecisionDeadline = now + kBlockDecisionNs;
-            if (now < m_blockDecisionDeadline) return false;
+    Command command = Command::Unknown;
+    if (!m_framer.Next(m_pending, now, command)) return false;
+    const sim::CommandRule& rule = sim::RuleFor(command);
+    CheckPlace(command);
+    if (command == Command::Packet) {
+        HandlePacket(m_pending.data(), now);
+    } else if (command != Command::Unknown) {
+        // A copy: the hook may unplug the device, which drops everything pending.
+        const std::vector<uint8_t> bytes(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(rule.length));
+        if (m_newCommands.size() < kMaxLoggedCommands) m_newCommands.push_back(bytes);
+        if (m_settings.commandHook) {
+            Publish();  // the hook, and whoever it wakes, find the command logged
+            m_settings.commandHook(rule.first);
         }
-        m_blockDecisionDeadline = 0;
-        needed = isRewrite ? kBlockBytes : kBlockReadBytes;
-        break;
-    }
-    default: break;
-    }
-    if (m_pending.size() < needed) return false;
-
-    const uint8_t* command = m_pending.data();
-    const bool isKnown = first == kIdentify || first == kModel || first == kStop || first == kClose ||
-                         first == kLink || first == kStaticValue || first == kSetup || first == kPacketStart ||
-                         (first == kBlockCommand && needed > 1);
-    if (!isKnown) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_stats.unknownBytes;
-    } else if (first == kPacketStart) {
-        HandlePacket(command, now);
-    } else {
-        std::function<void(uint8_t)> hook;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            hook = m_commandHook;
+        // The host waits for the answer before it sends more: anything here before it came too soon.
+        if (rule.expectsReply && (m_pending.size() > rule.length || BytesWaiting() > 0)) {
+            ++m_work.violations.commandsMidExchange;
         }
-        if (hook) hook(first);
-        LogCommand(command, needed);
-        switch (first) {
-        case kIdentify:
-            Reply(m_options.identity, true);
-            break;
-        case kModel: Reply(sim::BuildModelReply(m_options), true); break;
-        case kStop:
-        case kClose: HandleStop(); break;
-        case kLink: Reply({kLink, 0x01, m_options.linkIdentifier}, true); break;
-        case kStaticValue: {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_stats.lastStaticCode = sim::DecodeStaticValue(command);
-            break;
-        }
-        case kSetup: HandleSetup(command); break;
-        case kBlockCommand:
-            // An older device has no block: it neither answers the read nor keeps a rewrite.
-            if (!m_options.isNewer) break;
-            if (needed == kBlockBytes) {
-                std::lock_guard<std::mutex> lock(m_mutex);
-                std::copy(command, command + kBlockBytes, m_block.begin());
-            }
-            {
-                std::array<uint8_t, 64> block = HardwareBlock();
-                Reply(std::vector<uint8_t>(block.begin(), block.end()), true);
-            }
-            break;
-        default: break;
-        }
+        Answer(command, bytes.data());
     }
     // An unplug while handling the command has already dropped everything pending.
-    const size_t consumed = std::min(needed, m_pending.size());
+    const size_t consumed = std::min(rule.length, m_pending.size());
     m_pending.erase(m_pending.begin(), m_pending.begin() + static_cast<std::ptrdiff_t>(consumed));
     return true;
+}
+
+void VirtualGenerator::CheckPlace(Command command) {
+    const sim::RunPlace place = sim::RuleFor(command).place;
+    if (command == Command::Unknown) {
+        ++m_work.violations.unknownBytes;
+    } else if (place == sim::RunPlace::Inside && !m_isStreaming) {
+        ++m_work.violations.packetsOutsideRun;
+    } else if (place == sim::RunPlace::Outside && m_isStreaming) {
+        ++m_work.violations.commandsMidRun;
+    }
+}
+
+void VirtualGenerator::Answer(Command command, const uint8_t* bytes) {
+    switch (command) {
+    case Command::Identify: Reply(m_options.identity, true); break;
+    case Command::Model: Reply(sim::BuildModelReply(m_options), true); break;
+    case Command::BlockRead:
+    case Command::BlockRewrite: {
+        // An older device has no block: it neither answers the read nor keeps a rewrite.
+        if (!m_options.isNewer) break;
+        std::array<uint8_t, 64> block;
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            if (command == Command::BlockRewrite) std::copy(bytes, bytes + block.size(), m_block.begin());
+            block = m_block;
+        }
+        Reply(std::vector<uint8_t>(block.begin(), block.end()), true);
+        break;
+    }
+    case Command::Stop:
+    case Command::Close: HandleStop(); break;
+    case Command::Link: Reply({kLink, 0x01, m_options.linkIdentifier}, true); break;
+    case Command::StaticValue: m_work.lastStaticCode = sim::DecodeStaticValue(bytes); break;
+    case Command::Setup: HandleSetup(bytes); break;
+    case Command::Packet:
+    case Command::Unknown: break;
+    }
 }
 
 void VirtualGenerator::HandleSetup(const uint8_t* command) {
     const uint16_t reload = static_cast<uint16_t>(command[1] << 8 | command[2]);
     const int cycles = 65536 - reload + m_overheadCycles;
-    m_sampleRate = cycles > 0 ? kTimerHz / cycles : 0;
+    const double sampleRate = cycles > 0 ? kTimerHz / cycles : 0;
     m_expectedSequence = 0;
-    m_bufferedSamples = 0;
-    m_isPlaying = false;
-    m_isRequestOutstanding = false;
     m_isStreaming = true;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_stats.hasSetup = true;
-    m_stats.reload = reload;
-    m_stats.range = command[3];
-    m_stats.sampleRate = m_sampleRate;
-    m_stats.isPlaying = false;
+    m_pacer.Begin(m_options.isPaced ? sampleRate : 0);
+    m_work.hasSetup = true;
+    m_work.reload = reload;
+    m_work.range = command[3];
+    m_work.sampleRate = sampleRate;
 }
 
 void VirtualGenerator::HandleStop() {
     m_isStreaming = false;
-    m_isPlaying = false;
-    m_bufferedSamples = 0;
-    m_isRequestOutstanding = false;
-    std::lock_guard<std::mutex> lock(m_mutex);
-    m_stats.isPlaying = false;
+    m_pacer.End();
 }
 
 void VirtualGenerator::HandlePacket(const uint8_t* packet, int64_t now) {
-    std::vector<sim::Frame> frames;
-    frames.reserve(sim::SamplesPerPacket(m_is16Bit));
-    sim::PacketCheck check;
-    sim::DecodePacket(packet, m_is16Bit, m_expectedSequence, check, frames);
-    uint64_t packets = 0;
-    bool isStalled = false;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        packets = ++m_stats.packets;
-        m_stats.samples += frames.size();
-        m_stats.check.sequenceErrors += check.sequenceErrors;
-        m_stats.check.blockMarkerErrors += check.blockMarkerErrors;
-        m_stats.check.markerByteErrors += check.markerByteErrors;
-        m_stats.check.formatErrors += check.formatErrors;
-        const size_t room = m_options.maxStoredFrames - std::min(m_options.maxStoredFrames, m_frames.size());
-        m_frames.insert(m_frames.end(), frames.begin(), frames.begin() + static_cast<std::ptrdiff_t>(
-                                                                              std::min(room, frames.size())));
-        isStalled = m_isStalled;
-    }
-    m_isRequestOutstanding = false;
-    if (m_isStreaming && IsPaced()) {
-        m_bufferedSamples += frames.size();
-        if (!m_isPlaying) {
-            m_isPlaying = true;
-            m_playStart = now;
-            m_playedSinceStart = 0;
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_stats.isPlaying = true;
-        }
-    }
+    const size_t before = m_newFrames.size();
+    sim::DecodePacket(packet, m_is16Bit, m_expectedSequence, m_work.check, m_newFrames);
+    const uint64_t samples = m_newFrames.size() - before;
+    // Frames beyond what may be kept are dropped at publishing; bound the batch here too.
+    if (m_newFrames.size() > m_options.maxStoredFrames) m_newFrames.resize(m_options.maxStoredFrames);
+    const uint64_t packets = ++m_work.packets;
+    m_work.samples += samples;
+    if (m_isStreaming) m_pacer.Receive(samples, now);
     if (m_options.delayReportEvery > 0 && packets % static_cast<uint64_t>(m_options.delayReportEvery) == 0) {
         Reply({'X', m_options.delayBytes[0], m_options.delayBytes[1]}, false);
     }
@@ -445,52 +427,22 @@ void VirtualGenerator::HandlePacket(const uint8_t* packet, int64_t now) {
         UnplugNow();
         return;
     }
-    if (!m_isStreaming || isStalled) return;
-    if (IsPaced()) {
+    if (!m_isStreaming || m_settings.isStalled) return;
+    if (m_pacer.IsActive()) {
         RequestIfRoom();
     } else {
         SendRequest();
     }
 }
 
-bool VirtualGenerator::IsPaced() const { return m_options.isPaced && m_sampleRate > 0; }
-
 void VirtualGenerator::SendRequest() {
     Reply({'N', 0x00}, false);
-    std::lock_guard<std::mutex> lock(m_mutex);
-    ++m_stats.requestsSent;
+    ++m_work.requestsSent;
 }
 
+// Outside a run, or unplugged, the pacer has ended and takes no turn.
 void VirtualGenerator::RequestIfRoom() {
-    if (!m_isStreaming || !IsPaced() || m_isRequestOutstanding || m_master < 0) return;
-    {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        if (m_isStalled) return;
-    }
-    const uint64_t perPacket = sim::SamplesPerPacket(m_is16Bit);
-    // Before the first packet the host sends one unasked; requests follow what was taken.
-    if (!m_isPlaying && m_bufferedSamples == 0) return;
-    if (m_bufferedSamples + perPacket > static_cast<uint64_t>(m_options.bufferPackets) * perPacket) return;
-    m_isRequestOutstanding = true;
-    SendRequest();
-}
-
-void VirtualGenerator::AdvancePlayback(int64_t now) {
-    if (!m_isPlaying || m_sampleRate <= 0) return;
-    const double elapsed = static_cast<double>(now - m_playStart) / kNanosPerSecond;
-    const uint64_t dueTotal = static_cast<uint64_t>(elapsed * m_sampleRate);
-    if (dueTotal <= m_playedSinceStart) return;
-    const uint64_t due = dueTotal - m_playedSinceStart;
-    const uint64_t taken = std::min(due, m_bufferedSamples);
-    m_bufferedSamples -= taken;
-    m_playedSinceStart += taken;
-    if (due > taken) {
-        // A sample fell due with nothing to play: the host did not keep up.
-        m_isPlaying = false;
-        std::lock_guard<std::mutex> lock(m_mutex);
-        ++m_stats.underruns;
-        m_stats.isPlaying = false;
-    }
+    if (!m_settings.isStalled && m_pacer.TakeRequestTurn()) SendRequest();
 }
 
 int VirtualGenerator::PollTimeout(int64_t now) const {
@@ -499,35 +451,26 @@ int VirtualGenerator::PollTimeout(int64_t now) const {
         nanoseconds = std::max<int64_t>(nanoseconds, 0);
         if (wait < 0 || nanoseconds < wait) wait = nanoseconds;
     };
-    if (m_blockDecisionDeadline != 0) consider(m_blockDecisionDeadline - now);
-    if (m_isPlaying && m_sampleRate > 0) {
-        // Wake when the buffer gains room for another packet, or when it runs dry.
-        const uint64_t perPacket = sim::SamplesPerPacket(m_is16Bit);
-        const uint64_t keep = static_cast<uint64_t>(m_options.bufferPackets - 1) * perPacket;
-        const uint64_t untilRoom = m_bufferedSamples > keep ? m_bufferedSamples - keep : 0;
-        const uint64_t samples =
-            !m_isRequestOutstanding && untilRoom > 0 ? untilRoom : m_bufferedSamples + 1;
-        const double at = static_cast<double>(m_playedSinceStart + samples) / m_sampleRate * kNanosPerSecond;
-        consider(m_playStart + static_cast<int64_t>(at) - now);
-    }
-    if (m_master >= 0 && m_isHostAbsent) consider(int64_t{kHostAbsentPollMs} * 1000000);
+    if (m_framer.DecisionDeadline() != 0) consider(m_framer.DecisionDeadline() - now);
+    if (const int64_t untilPlayback = m_pacer.NextEventIn(now); untilPlayback >= 0) consider(untilPlayback);
+    if (m_master >= 0 && m_isHostAbsent) consider(int64_t{kHostAbsentPollMs} * kNanosPerMilli);
+    if (m_replugAt != 0) consider(m_replugAt - now);
     if (wait < 0) return kMaxPollMs;
-    const int64_t milliseconds = (wait + 999999) / 1000000;
+    const int64_t milliseconds = (wait + kNanosPerMilli - 1) / kNanosPerMilli;
     return static_cast<int>(std::min<int64_t>(milliseconds, kMaxPollMs));
 }
 
+size_t VirtualGenerator::BytesWaiting() const {
+    int count = 0;
+    if (m_master < 0 || ioctl(m_master, FIONREAD, &count) != 0 || count < 0) return 0;
+    return static_cast<size_t>(count);
+}
+
 void VirtualGenerator::Reply(const std::vector<uint8_t>& bytes, bool isCommandReply) {
-    std::vector<uint8_t> out = bytes;
-    if (isCommandReply) {
-        ReplyFault fault = ReplyFault::None;
-        size_t cutAt = 0;
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            fault = m_replyFault;
-            cutAt = m_cutAt;
-        }
-        out = sim::SpoilReply(std::move(out), fault, cutAt);
-    }
+    // A host that has the reply finds everything before it counted.
+    Publish();
+    const std::vector<uint8_t> out =
+        isCommandReply ? sim::SpoilReply(bytes, m_settings.replyFault, m_settings.cutAt) : bytes;
     size_t written = 0;
     while (m_master >= 0 && written < out.size()) {
         const ssize_t put = write(m_master, out.data() + written, out.size() - written);
@@ -539,13 +482,5 @@ void VirtualGenerator::Reply(const std::vector<uint8_t>& bytes, bool isCommandRe
             break;  // the slave side is full or gone: the bytes are lost, as on a real line
         }
     }
-    if (written < out.size()) {
-        std::lock_guard<std::mutex> lock(m_mutex);
-        m_stats.droppedReplyBytes += out.size() - written;
-    }
-}
-
-void VirtualGenerator::LogCommand(const uint8_t* bytes, size_t count) {
-    std::lock_guard<std::mutex> lock(m_mutex);
-    if (m_stats.commands.size() < kMaxLoggedCommands) m_stats.commands.emplace_back(bytes, bytes + count);
+    m_work.droppedReplyBytes += out.size() - written;
 }

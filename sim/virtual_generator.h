@@ -12,6 +12,8 @@
 #include <thread>
 #include <vector>
 
+#include "sim/command_framer.h"
+#include "sim/pacer.h"
 #include "sim/sim_packet.h"
 
 // How command replies (identity, model, hardware block and its acknowledgement, link
@@ -55,13 +57,24 @@ struct VirtualGeneratorOptions {
     size_t maxStoredFrames = 1 << 20;  // decoded frames kept for inspection; 0 keeps none
 };
 
+// What the host did that the device protocol does not allow. A correct host causes none.
+struct ProtocolViolations {
+    uint64_t packetsOutsideRun = 0;    // a stream packet with no set-up command before it, or after "S"
+    uint64_t commandsMidRun = 0;       // a command other than a packet or "S" between set-up and "S"
+    uint64_t commandsMidExchange = 0;  // bytes sent before the reply of the command before them
+    uint64_t unknownBytes = 0;         // bytes that start no command
+
+    uint64_t Total() const { return packetsOutsideRun + commandsMidRun + commandsMidExchange + unknownBytes; }
+};
+
 struct VirtualGeneratorStatistics {
     uint64_t packets = 0;
     uint64_t samples = 0;
     sim::PacketCheck check;
+    ProtocolViolations violations;
+    uint64_t bytesWhileNotRaw = 0;  // received while the host had not set the line raw
     uint64_t underruns = 0;  // paced: the buffer ran dry while playing
     uint64_t requestsSent = 0;  // "N" replies
-    uint64_t unknownBytes = 0;
     uint64_t droppedReplyBytes = 0;  // replies the slave side could not take
     uint64_t unplugs = 0;
     bool isPlugged = false;
@@ -96,6 +109,9 @@ public:
     void Unplug();
     // A new pty under the same node name. False when it cannot be made.
     bool Replug();
+    // Unplugs now and plugs a new pty in under the same node name after milliseconds, as a
+    // USB reset re-enumerates a device.
+    void UnplugFor(unsigned int milliseconds);
 
     void SetReplyFault(ReplyFault fault, size_t cutAt = 0);
     // A stalled device stops asking for packets.
@@ -119,6 +135,14 @@ public:
     bool WriteRecord(const std::string& directory, const std::string& name) const;
 
 private:
+    // What other threads may change while the generator runs; read once per batch of input.
+    struct Settings {
+        ReplyFault replyFault = ReplyFault::None;
+        size_t cutAt = 0;
+        bool isStalled = false;
+        std::function<void(uint8_t)> commandHook;
+    };
+
     void Run();
     // Runs task on the generator's thread (inline before Start) and waits for it.
     void RunOnThread(const std::function<void()>& task);
@@ -126,18 +150,22 @@ private:
     bool OpenPty();
     void ClosePty();
     void UnplugNow();
+    void LoadSettings();
+    // Hands the thread's statistics and new frames to other threads, waking WaitUntil.
+    void Publish();
+    void DrainHost();
     void HandleInput(const uint8_t* bytes, size_t count, int64_t now);
     bool HandleCommand(int64_t now);
+    void Answer(sim::Command command, const uint8_t* bytes);
+    void CheckPlace(sim::Command command);
     void HandlePacket(const uint8_t* packet, int64_t now);
     void HandleSetup(const uint8_t* command);
     void HandleStop();
     void Reply(const std::vector<uint8_t>& bytes, bool isCommandReply);
-    void AdvancePlayback(int64_t now);
+    size_t BytesWaiting() const;
     void RequestIfRoom();
     void SendRequest();
-    bool IsPaced() const;
     int PollTimeout(int64_t now) const;
-    void LogCommand(const uint8_t* bytes, size_t count);
 
     VirtualGeneratorOptions m_options;
     std::string m_nodePath;
@@ -149,16 +177,16 @@ private:
     int m_wakeFd = -1;
     std::string m_slavePath;
     std::vector<uint8_t> m_pending;
-    int64_t m_blockDecisionDeadline = 0;
+    sim::CCommandFramer m_framer;
+    sim::CPacer m_pacer;
     bool m_isHostAbsent = false;
-    uint8_t m_expectedSequence = 0;
-    double m_sampleRate = 0;
-    bool m_isPlaying = false;
-    uint64_t m_bufferedSamples = 0;
-    int64_t m_playStart = 0;
-    uint64_t m_playedSinceStart = 0;
-    bool m_isRequestOutstanding = false;
     bool m_isStreaming = false;
+    uint8_t m_expectedSequence = 0;
+    int64_t m_replugAt = 0;  // 0: no re-plug due
+    Settings m_settings;
+    VirtualGeneratorStatistics m_work;  // commands and frames go to the two below instead
+    std::vector<std::vector<uint8_t>> m_newCommands;
+    std::vector<sim::Frame> m_newFrames;
     std::thread m_thread;
     bool m_isRunning = false;
 
@@ -168,11 +196,8 @@ private:
     std::vector<std::function<void()>> m_tasks;
     uint64_t m_tasksDone = 0;
     uint64_t m_tasksQueued = 0;
-    ReplyFault m_replyFault;
-    size_t m_cutAt;
-    bool m_isStalled = false;
+    Settings m_shared;
     std::vector<uint8_t> m_injected;
-    std::function<void(uint8_t)> m_commandHook;
     VirtualGeneratorStatistics m_stats;
     std::vector<sim::Frame> m_frames;
     std::array<uint8_t, 64> m_block{};

@@ -3,8 +3,10 @@
  * A flat C interface. Every function may be called from any thread; one lock
  * serialises them. Failures are reported as false, null or 0, never as text,
  * and the library prints nothing. Callbacks run on library threads (see each
- * function) and must not call back into the library while it holds its lock:
- * the preview callback of TAVOGetWaveformSignal is the one case.
+ * function) that hold no lock, and may call any function, TAVOStopOutput and
+ * TAVOFree included. The one exception is the preview callback of
+ * TAVOGetWaveformSignal: it runs with the library's lock held and must not call
+ * the library at all (the call would wait for that lock for ever).
  */
 #ifndef TAVO_TAVO_H
 #define TAVO_TAVO_H
@@ -126,8 +128,16 @@ typedef enum CTSCSE_Noise {
 } CTSCSE_Noise;
 
 /* Connection. The listener runs on the connection thread: true once the
- * generator is connected and identified, false when it is lost. Called from the
- * listener, TAVOInit and TAVOConnect return false and TAVOFree does nothing. */
+ * generator is connected and identified, false when it is lost (its node gone,
+ * or its port hung up or failing). Output, device commands and the closing "C"
+ * reach only a generator that has been reported connected; before that,
+ * TAVOOutputWaveform returns false and sends nothing. Called from the listener,
+ * TAVOInit and TAVOConnect return false. TAVOFree called from a callback stops
+ * output, lets the generator go and ends the connection thread, then returns;
+ * called from the listener it cannot wait for its own thread, which ends when
+ * the listener returns and is joined by the next TAVOInit, TAVOConnect or
+ * TAVOFree (TAVOSetPlatformPaths is refused until then). The listener is not
+ * called again after TAVOFree. */
 TAVO_API bool TAVOInit(void (*callback)(bool connected));
 /* Connects to one port (-1 scans all) and waits at most timeout ms. */
 TAVO_API bool TAVOConnect(int port, unsigned int timeout);
@@ -165,9 +175,10 @@ TAVO_API bool TAVOGetWaveformSignal(int startSecond, int seconds,
 
 /* Playback. The output callback gets one lead frame (I, II, III, aVR, aVL, aVF,
  * V1-V6 in mV) per sample, in real time, on a library thread that holds no lock;
- * bLast marks a run's final element. The delay callback runs on the thread that
- * reads the device. A negative start, or one at or past the end of a record, is
- * refused. */
+ * bLast marks a run's final element. The delay callback runs on the same
+ * thread, after the reply that carried the report was read. A negative start,
+ * one at or past the end of a record, and a start before the generator has been
+ * reported connected are refused. */
 TAVO_API void TAVOEnableLoop(bool enable);
 TAVO_API void TAVOEnableNoise(bool enable);
 TAVO_API bool TAVOIsOutputting(void);

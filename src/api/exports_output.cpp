@@ -24,8 +24,11 @@ extern "C" TAVO_API bool TAVOOutputWaveform(int startSecond,
                                                                    double* fLeads, bool bLast),
                                             void (*delayCallback)(int delay)) {
     try {
+        // Refused before the lock: the connection thread holds it while it reads a probed
+        // port's identity, and a start then must fail, not wait and succeed. OutputWaveform
+        // asks again under the engine lock, which confirming the port takes.
+        if (!DeviceIsConfirmed()) return false;
         CAutoCriticalSection lock(g_APICriticalSection);
-        if (!DeviceIsConnected()) return false;
         return OutputWaveform(startSecond, outputCallback, delayCallback);
     } catch (...) {
         return false;

@@ -97,7 +97,7 @@ TAVO_API int DACSendStaticValue(int code) {
     for (int plane = 0; plane < kCodeBits; ++plane) {
         command[4 + plane] = (bits >> (kCodeBits - 1 - plane)) & 1U ? 0xFF : 0x00;
     }
-    return DeviceWriteData(command, kStaticValueBytes, 1);
+    return DeviceWriteConfirmed(command, kStaticValueBytes, 1);
 }
 
 TAVO_API bool DACCompensation(void (*)(int*)) { return false; }

@@ -48,6 +48,36 @@ int WaitReady(int fd, short events, int64_t deadline, short& revents) {
     }
 }
 
+// Tells the connection manager the port has failed; returns count for the caller to pass on.
+int Failed(int count) {
+    DeviceReportFailure();
+    return count;
+}
+
+// The timed write of DeviceWriteData on fd (-1: nothing to write to).
+int WriteTo(int fd, const unsigned char* buffer, int length) {
+    if (fd == -1 || buffer == nullptr || length <= 0) return 0;
+    const int64_t deadline = DeadlineAfter(g_nDeviceWriteTimeout.load());
+    int count = 0;
+    while (count < length) {
+        short revents = 0;
+        if (WaitReady(fd, POLLOUT, deadline, revents) <= 0) return 0;
+        const int piece = std::min(kWritePiece, length - count);
+        const ssize_t put = write(fd, buffer + count, static_cast<size_t>(piece));
+        if (put > 0) {
+            count += static_cast<int>(put);
+            continue;
+        }
+        if (put < 0 && errno == EINTR) continue;
+        if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
+            SleepEx(kRetryPauseMs);
+            continue;
+        }
+        return Failed(count);
+    }
+    return count;
+}
+
 }  // namespace
 
 int DeviceSetTimeoutSetting(unsigned int readMilliseconds, unsigned int writeMilliseconds) {
@@ -70,65 +100,51 @@ int DeviceReadData(unsigned char* buffer, int length) {
         short revents = 0;
         if (WaitReady(fd, POLLIN, deadline, revents) <= 0) return count == 0 ? -1 : count;
         // Hung up or invalid without pending data: the device is gone, not slow.
-        if ((revents & POLLIN) == 0) return count;
+        if ((revents & POLLIN) == 0) return Failed(count);
         const ssize_t got = read(fd, buffer + count, static_cast<size_t>(length - count));
         if (got > 0) {
             count += static_cast<int>(got);
             continue;
         }
         // End of file on a port that said it was readable: unplugged. Waiting again would spin.
-        if (got == 0) return count;
+        if (got == 0) return Failed(count);
         if (errno == EINTR) continue;
         if (errno == EAGAIN || errno == EWOULDBLOCK) {
             SleepEx(kRetryPauseMs);
             continue;
         }
-        return count;  // EIO and the rest: the device is gone
+        return Failed(count);  // EIO, ENXIO, ENODEV and the rest: the device is gone
     }
     return count;
 }
 
 int DeviceReadAvailable(unsigned char* buffer, int length, unsigned int waitMilliseconds) {
-    CDeviceUse device;
+    CDeviceUse device(true);
     const int fd = device.Descriptor();
     if (fd == -1) return -1;
     if (buffer == nullptr || length <= 0) return 0;
     short revents = 0;
     const int ready = WaitReady(fd, POLLIN, DeadlineAfter(waitMilliseconds), revents);
     if (ready == 0) return 0;
-    if (ready < 0 || (revents & POLLIN) == 0) return -1;
+    if (ready < 0) return -1;
+    if ((revents & POLLIN) == 0) return Failed(-1);
     for (;;) {
         const ssize_t got = read(fd, buffer, static_cast<size_t>(length));
         if (got > 0) return static_cast<int>(got);
         if (got < 0 && errno == EINTR) continue;
         if (got < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) return 0;
-        return -1;  // end of file or EIO: unplugged
+        return Failed(-1);  // end of file or EIO: unplugged
     }
 }
 
 int DeviceWriteData(const unsigned char* buffer, int length, int) {
     CDeviceUse device;
-    const int fd = device.Descriptor();
-    if (fd == -1 || buffer == nullptr || length <= 0) return 0;
-    const int64_t deadline = DeadlineAfter(g_nDeviceWriteTimeout.load());
-    int count = 0;
-    while (count < length) {
-        short revents = 0;
-        if (WaitReady(fd, POLLOUT, deadline, revents) <= 0) return 0;
-        const int piece = std::min(kWritePiece, length - count);
-        const ssize_t put = write(fd, buffer + count, static_cast<size_t>(piece));
-        if (put > 0) {
-            count += static_cast<int>(put);
-            continue;
-        }
-        if (put < 0 && errno == EINTR) continue;
-        if (put < 0 && (errno == EAGAIN || errno == EWOULDBLOCK)) {
-            SleepEx(kRetryPauseMs);
-            continue;
-        }
-        return count;
-    }
-    return count;
+    return WriteTo(device.Descriptor(), buffer, length);
+}
+
+int DeviceWriteConfirmed(const unsigned char* buffer, int length, int) {
+    CDeviceUse device(true);
+    return WriteTo(device.Descriptor(), buffer, length);
 }
 
 void DeviceCancelIO() {

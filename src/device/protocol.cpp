@@ -63,7 +63,7 @@ void BuildSerialTexts(const unsigned char* block) {
 }  // namespace
 
 int SendCommand(const unsigned char* command, int length, unsigned char* reply, int replyLength) {
-    if (DeviceWriteData(command, length, 1) != length) return 0;
+    if (DeviceWriteConfirmed(command, length, 1) != length) return 0;
     SleepEx(kCommandPauseMs);
     if (reply == nullptr || replyLength == 0) return 1;
     return DeviceReadData(reply, replyLength) == replyLength ? 1 : 0;
@@ -154,7 +154,7 @@ int ReadDeviceHWInfo() {
 }
 
 int DoUpdateFlashTable() {
-    if (DeviceWriteData(g_DeviceHWInfo, kBlockBytes, 1) != kBlockBytes) return 0;
+    if (DeviceWriteConfirmed(g_DeviceHWInfo, kBlockBytes, 1) != kBlockBytes) return 0;
     unsigned char acknowledgement[kBlockBytes];  // its content means nothing to the host
     return DeviceReadData(acknowledgement, kBlockBytes) == kBlockBytes ? 1 : 0;
 }
@@ -199,9 +199,9 @@ TAVO_API int WriteMfgInfo(const unsigned char* data, unsigned int length) {
     return 1;
 }
 
-int NotifyToStopOutputing() { return DeviceWriteData(&kStop, 1, 0); }
+int NotifyToStopOutputing() { return DeviceWriteConfirmed(&kStop, 1, 0); }
 
-int APClose() { return DeviceWriteData(&kClose, 1, 1) == 1 ? 1 : 0; }
+int APClose() { return DeviceWriteConfirmed(&kClose, 1, 1) == 1 ? 1 : 0; }
 
 TAVO_API unsigned int GetLinkID() {
     // A private generator: seeding the process-wide one would reset the application's rand().

@@ -19,8 +19,10 @@ extern char g_strHWInfo[32];
 // Short serial-number text; also names the calibration file.
 extern char g_strSerialNumber[32];
 
-// Writes the command; when a reply is wanted, reads exactly replyLength bytes after a
-// 10 ms pause. 1 when every byte went out and (if asked) the whole reply came back.
+// Writes the command to the confirmed generator; when a reply is wanted, reads exactly
+// replyLength bytes after a 10 ms pause. 1 when every byte went out and (if asked) the
+// whole reply came back. Like every command below that is not part of identifying a
+// port, it sends nothing to a port the connection thread has not confirmed.
 int SendCommand(const unsigned char* command, int length, unsigned char* reply, int replyLength);
 
 // Asks the open port to identify: 1 only for the exact five bytes "TA20" and 0.

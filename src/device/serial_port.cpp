@@ -26,6 +26,12 @@ char g_szDevicePath[512] = {};
 
 namespace {
 
+// Both describe the descriptor now open: set while it is in use (g_deviceUseLock held shared),
+// cleared when a port is opened or closed (held exclusively).
+std::atomic<bool> g_bDeviceConfirmed{false};
+std::atomic<bool> g_bDeviceFailed{false};
+std::atomic<void (*)()> g_onDeviceFailure{nullptr};
+
 constexpr int kLastPort = 127;
 
 // Lock order: g_deviceUseLock before g_devicePathLock. Transfers hold the first shared;
@@ -72,6 +78,7 @@ bool ConfigureLine(int fd) {
 void CloseLocked() {
     const int fd = g_hDevice.load();
     if (fd == -1) return;
+    g_bDeviceConfirmed = false;
     UnlockDevice();
     SetConfirmedPath("");
     CloseHandle(fd);
@@ -84,6 +91,7 @@ bool OpenAndLock(const char* path, int port) {
     CloseLocked();  // one port per process: never leak an earlier descriptor
     const int fd = open(path, O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) return false;
+    g_bDeviceFailed = false;
     g_hDevice = fd;
     if (!LockDevice(port)) {
         CloseLocked();
@@ -94,9 +102,10 @@ bool OpenAndLock(const char* path, int port) {
 
 }  // namespace
 
-CDeviceUse::CDeviceUse() {
+CDeviceUse::CDeviceUse(bool isConfirmedOnly) {
     pthread_rwlock_rdlock(&g_deviceUseLock);
-    m_fd = g_hDevice.load();
+    // Read under the lock: a port confirmed now stays the same port until this use ends.
+    m_fd = isConfirmedOnly && !g_bDeviceConfirmed ? -1 : g_hDevice.load();
 }
 
 CDeviceUse::~CDeviceUse() { pthread_rwlock_unlock(&g_deviceUseLock); }
@@ -158,3 +167,19 @@ bool DeviceCheckPath(const char* path) {
     CAutoCriticalSection guard(g_devicePathLock);
     return path != nullptr && g_szDevicePath[0] != '\0' && std::strcmp(g_szDevicePath, path) == 0;
 }
+
+bool DeviceIsConfirmed() { return g_bDeviceConfirmed.load(); }
+
+void DeviceSetConfirmed(bool isConfirmed) {
+    CDeviceUse device;
+    g_bDeviceConfirmed = isConfirmed && device.Descriptor() != -1;
+}
+
+void DeviceReportFailure() {
+    if (g_bDeviceFailed.exchange(true) || !g_bDeviceConfirmed) return;
+    if (void (*report)() = g_onDeviceFailure.load()) report();
+}
+
+bool DeviceHasFailed() { return g_bDeviceFailed.load(); }
+
+void SetDeviceFailureHandler(void (*onFailure)()) { g_onDeviceFailure = onFailure; }

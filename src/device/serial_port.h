@@ -1,8 +1,8 @@
 #pragma once
 // The single device port of the process: discovery, locking, line set-up and presence.
 //
-// Only the connection thread opens the port; it and the device monitor close it.
-// Every other thread reaches the descriptor through CDeviceUse (device_io.cpp does).
+// Only the connection thread opens and closes the port (tests aside). Every other thread
+// reaches the descriptor through CDeviceUse (device_io.cpp does).
 
 #include <atomic>
 
@@ -32,11 +32,28 @@ bool DeviceIsAlive();
 // True when a port is confirmed and path equals its path exactly.
 bool DeviceCheckPath(const char* path);
 
+// True while the open port is the generator the connection thread confirmed: identified,
+// its block read and its connection reported. Until then only the probe may talk to it.
+bool DeviceIsConfirmed();
+// Marks the open port confirmed or not; nothing is confirmed while no port is open, and
+// DeviceClose clears it. The connection thread calls it under the engine lock, which every
+// output start holds while it checks.
+void DeviceSetConfirmed(bool isConfirmed);
+// A transfer found the open port hung up or failing (end of file where data should come,
+// EIO, ENXIO, ENODEV, a failed write). The first report for a confirmed port calls the
+// failure handler on the reporting thread.
+void DeviceReportFailure();
+// True once a failure was reported for the port now open; opening a port clears it.
+bool DeviceHasFailed();
+// The connection manager's wake-up for a failed port; null drops reports.
+void SetDeviceFailureHandler(void (*onFailure)());
+
 // Keeps the device descriptor from being closed (and its number reused) while one
-// transfer uses it. Descriptor() is -1 when no port is open.
+// transfer uses it. Descriptor() is -1 when no port is open, or when only a confirmed
+// port was asked for and the open one is not.
 class CDeviceUse {
 public:
-    CDeviceUse();
+    explicit CDeviceUse(bool isConfirmedOnly = false);
     ~CDeviceUse();
     CDeviceUse(const CDeviceUse&) = delete;
     CDeviceUse& operator=(const CDeviceUse&) = delete;

@@ -8,6 +8,7 @@
 
 #include <climits>
 #include <cstring>
+#include <deque>
 
 #include "device/device_io.h"
 #include "device/serial_port.h"
@@ -49,25 +50,28 @@ constexpr int64_t kDeviceRate = 1000;  // the resampled maker's format
 constexpr size_t kCompactAfter = 4096;
 
 size_t g_nOutputSignalHead = 0;  // first element not yet taken; under g_OutputCriticalSection
+// Delay reports on their way from the reply reader to the consumer; under g_OutputCriticalSection.
+std::deque<int> g_vecOutputDelays;
 
 void ClearOutputSignalData() {
     CAutoCriticalSection lock(g_OutputCriticalSection);
     g_vecOutputSignalData.clear();
     g_nOutputSignalHead = 0;
+    g_vecOutputDelays.clear();
 }
 
 bool IsCurrentThread(unsigned long thread) { return thread != 0 && pthread_equal(thread, pthread_self()); }
 
-// The delay callback may stop the run from the reply reader; that thread cannot join itself,
-// so its handle stays for the next stop or start to join.
-void JoinRunThread(unsigned long& thread) {
-    if (!IsCurrentThread(thread)) JoinThread(thread);
+// A run's own threads never call the application, so none of them ever stops or starts a run.
+bool IsRunThread() {
+    CAutoCriticalSection run(g_RunCriticalSection);
+    return IsCurrentThread(g_hPlayThread) || IsCurrentThread(g_hReceiveThread) || IsCurrentThread(g_hOutputThread);
 }
 
 void JoinRunThreads() {
-    JoinRunThread(g_hPlayThread);
-    JoinRunThread(g_hReceiveThread);
-    JoinRunThread(g_hOutputThread);
+    JoinThread(g_hPlayThread);
+    JoinThread(g_hReceiveThread);
+    JoinThread(g_hOutputThread);
 }
 
 struct StartPositions {
@@ -116,6 +120,7 @@ CAutoFreeRescource::~CAutoFreeRescource() {
     CAutoCriticalSection lock(g_OutputCriticalSection);
     std::vector<OUTPUT_SIGNAL_DATA>().swap(g_vecOutputSignalData);
     g_nOutputSignalHead = 0;
+    std::deque<int>().swap(g_vecOutputDelays);
 }
 
 void AppendOutputSignalData(double fOutputTime, double fSignalTime, const double* fLeads, bool bLast) {
@@ -152,12 +157,24 @@ bool TakeOutputSignalData(OUTPUT_SIGNAL_DATA& item) {
     return true;
 }
 
+void QueueOutputDelay(int delay) {
+    {
+        CAutoCriticalSection lock(g_OutputCriticalSection);
+        g_vecOutputDelays.push_back(delay);
+    }
+    g_hOutputDataEvent.SetEvent();
+}
+
+bool TakeOutputDelay(int& delay) {
+    CAutoCriticalSection lock(g_OutputCriticalSection);
+    if (g_vecOutputDelays.empty()) return false;
+    delay = g_vecOutputDelays.front();
+    g_vecOutputDelays.pop_front();
+    return true;
+}
+
 bool RunPlayThread() {
     CAutoCriticalSection run(g_RunCriticalSection);
-    // A run started from one of the last run's own threads could never join that thread.
-    if (IsCurrentThread(g_hPlayThread) || IsCurrentThread(g_hReceiveThread) || IsCurrentThread(g_hOutputThread)) {
-        return false;
-    }
     JoinRunThreads();
     ClearOutputSignalData();
     g_nSampleCurrent = static_cast<uint64_t>(g_nStartPosition);
@@ -182,11 +199,13 @@ bool RunPlayThread() {
 }
 
 void StopOutputOnClosing() {
-    // The stop event stays set: the play thread answers the device's next packet request
-    // with the stop command, and the next run resets it.
-    g_hStopPlayEvent.SetEvent();
     {
+        // Set under the run lock, so a start cannot slip in and reset it before the join: a
+        // stop asked for after a device loss would wait for ever on a run nobody stops.
         CAutoCriticalSection run(g_RunCriticalSection);
+        // The stop event stays set: the play thread answers the device's next packet request
+        // with the stop command, and the next run resets it.
+        g_hStopPlayEvent.SetEvent();
         JoinRunThreads();
     }
     ClearOutputSignalData();
@@ -200,12 +219,14 @@ bool IsOutputting() {
 }
 
 bool OutputWaveform(int startSecond, OutputSignalCallback outputCB, OutputDelayCallback delayCB) {
+    // Such a start could never join the thread it runs on.
+    if (IsRunThread()) return false;
     CAutoCriticalSection engine(g_CriticalSection);
     StopOutput();
     StartPositions positions;
-    if (!ValidateECGData() || !DeviceIsConnected() || !ComputeStartPositions(startSecond, positions)) return false;
+    if (!ValidateECGData() || !DeviceIsConfirmed() || !ComputeStartPositions(startSecond, positions)) return false;
     unsigned char setup[kSetupBytes];
-    if (!BuildOutputSetup(setup) || DeviceWriteData(setup, kSetupBytes, 0) != kSetupBytes) return false;
+    if (!BuildOutputSetup(setup) || DeviceWriteConfirmed(setup, kSetupBytes, 0) != kSetupBytes) return false;
     g_nStartPosition = positions.device;
     g_nLeadStartPosition = positions.lead;
     g_nLeadLoopPosition = positions.leadLoop;

@@ -5,6 +5,8 @@
 // Threads: a run has three (play thread, reply reader, output-signal thread, in
 // output_threads.cpp); the output consumer lives as long as the library. None of them
 // takes the API or engine lock, so StopOutput may join them while its caller holds both.
+// Only the consumer calls the application (output and delay callbacks), and nothing joins
+// it but the unload, so the callbacks may call any export.
 // Lock order: API lock, engine lock, g_RunCriticalSection, g_OutputCriticalSection.
 
 #include <atomic>
@@ -73,8 +75,9 @@ extern CAutoFreeRescource g_AutoFreeResource;
 
 // Stops any run, then sends the set-up command and starts a run at startSecond. Caller
 // holds the API lock. False, with any earlier run stopped and nothing started, when the
-// store cannot be played, no device is connected, the rate has no reload value, the start
-// is negative or at or past the end of a record, or the set-up write fails.
+// store cannot be played, the open port is not the confirmed generator, the rate has no
+// reload value, the start is negative or at or past the end of a record, or the set-up
+// write fails. False with nothing written or stopped when called on a run's own thread.
 bool OutputWaveform(int startSecond, OutputSignalCallback outputCB, OutputDelayCallback delayCB);
 // Joins leftover run threads, empties the queue, rewinds to g_nStartPosition and starts the
 // three run threads; the first packet goes out at once. False (nothing left running) when
@@ -94,3 +97,8 @@ void AppendOutputSignalData(double fOutputTime, double fSignalTime, const double
 void AppendOutputSignalBatch(const OUTPUT_SIGNAL_DATA* items, size_t count);
 // Takes the front element off the queue. False when the queue is empty.
 bool TakeOutputSignalData(OUTPUT_SIGNAL_DATA& item);
+// Queues a delay report for the consumer, which calls the delay callback (the reply reader
+// must not: a stop joins it while holding the API lock the callback may want).
+void QueueOutputDelay(int delay);
+// Takes the oldest queued delay report. False when none waits.
+bool TakeOutputDelay(int& delay);

@@ -157,7 +157,7 @@ void* PlayRawDataThread(void*) {
             NotifyToStopOutputing();  // the device's request is answered with the stop command
             break;
         }
-        if (!DeviceIsConnected() || MonotonicNanoseconds() - stopSeenAt >= kStopGraceNs) break;
+        if (!DeviceIsConfirmed() || MonotonicNanoseconds() - stopSeenAt >= kStopGraceNs) break;
     }
 
     g_hStopReceiveEvent.SetEvent();
@@ -211,12 +211,20 @@ void* OutputSignalThread(void*) {
 void* DoOutputThread(void*) {
     for (;;) {
         g_hOutputDataEvent.Wait();
-        if (g_bStopOutputConsumer != 0) return nullptr;
-        OUTPUT_SIGNAL_DATA item{};
-        while (g_bStopOutputConsumer == 0 && TakeOutputSignalData(item)) {
-            // No lock is held here: the callback may call the library.
+        bool isBusy = true;
+        while (g_bStopOutputConsumer == 0 && isBusy) {
+            // No lock is held here, and nothing joins this thread while holding one: the
+            // callbacks may call any export.
+            OUTPUT_SIGNAL_DATA item{};
+            int delay = 0;
+            const bool hasDelay = TakeOutputDelay(delay);
+            const OutputDelayCallback delayCallback = g_OutputDelayCB.load();
+            if (hasDelay && delayCallback != nullptr) delayCallback(delay);
+            const bool hasItem = TakeOutputSignalData(item);
             const OutputSignalCallback callback = g_OutputSignalCB.load();
-            if (callback != nullptr) callback(item.fOutputTime, item.fSignalTime, item.fLeads, item.bLast);
+            if (hasItem && callback != nullptr) callback(item.fOutputTime, item.fSignalTime, item.fLeads, item.bLast);
+            isBusy = hasDelay || hasItem;
         }
+        if (g_bStopOutputConsumer != 0) return nullptr;
     }
 }

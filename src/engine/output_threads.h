@@ -20,7 +20,8 @@ void* PlayRawDataThread(void*);
 void* ReadNotifyThread(void*);
 // Produces lead frames at the signal's rate, paced by a 20 ms timer.
 void* OutputSignalThread(void*);
-// Hands queued lead frames to the application's callback until g_bStopOutputConsumer.
+// Hands queued lead frames and delay reports to the application's callbacks until
+// g_bStopOutputConsumer.
 void* DoOutputThread(void*);
 
 // Asks DoOutputThread to end; set it, then set g_hOutputDataEvent.

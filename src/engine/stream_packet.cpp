@@ -113,7 +113,7 @@ void BuildPacket(unsigned char& sequence, int& playing) {
 
 int SendPacket(unsigned char& sequence, int& playing) {
     BuildPacket(sequence, playing);
-    return DeviceWriteData(g_nSendPacket, kPacketBytes, 0);
+    return DeviceWriteConfirmed(g_nSendPacket, kPacketBytes, 0);
 }
 
 unsigned char* ResponseHandling(unsigned char* reply, int length) {
@@ -126,8 +126,7 @@ unsigned char* ResponseHandling(unsigned char* reply, int length) {
         case kDelayReply: {
             if (length < kDelayBytes) return reply;
             const int delay = (reply[1] * 100 + reply[2]) * 5;
-            const OutputDelayCallback callback = g_OutputDelayCB.load();
-            if (callback != nullptr && delay != 0) callback(delay);
+            if (delay != 0 && g_OutputDelayCB.load() != nullptr) QueueOutputDelay(delay);
             return reply + kDelayBytes;
         }
         case kStatusReply:

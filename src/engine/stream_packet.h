@@ -38,5 +38,6 @@ int SendPacket(unsigned char& sequence, int& playing);
 
 // Handles the reply at reply (length bytes available) and returns the first byte after it.
 // Returns reply itself when the reply is cut off and needs more bytes; an unknown byte is
-// skipped alone. "N" wakes the play thread; "X" goes to the delay callback.
+// skipped alone. "N" wakes the play thread; "X" is queued for the delay callback, which the
+// output consumer calls.
 unsigned char* ResponseHandling(unsigned char* reply, int length);

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <array>
 #include <atomic>
 #include <condition_variable>
 #include <cstdio>
@@ -110,10 +111,6 @@ TEST_F(Connection, FreeWithoutInitDoesNothingAndASecondInitReplacesTheListener) 
     TAVOFree();
     TAVOFree();
     EXPECT_EQ(SetPaths(), 1);
-    ASSERT_TRUE(TAVOLoadWaveform(WAVEFORM_SINE, 5.0, 1.0));
-    EXPECT_FALSE(TAVOOutputWaveform(0, nullptr, nullptr)) << "no device";
-    EXPECT_FALSE(TAVOIsOutputting());
-    EXPECT_EQ(g_hPlayThread, 0u);
     ASSERT_TRUE(TAVOInit(FirstListener));
     ASSERT_TRUE(TAVOInit(SecondListener));
     ASSERT_NE(Add(5), nullptr);
@@ -123,27 +120,38 @@ TEST_F(Connection, FreeWithoutInitDoesNothingAndASecondInitReplacesTheListener) 
     EXPECT_TRUE(Told(g_first, 0).empty());
 }
 
-TEST_F(Connection, UnplugDuringPlaybackStopsItAndReplugReconnects) {
-    VirtualGenerator* generator = Add(0, true);
-    ASSERT_NE(generator, nullptr);
-    ASSERT_TRUE(TAVOInit(FirstListener));
-    ASSERT_EQ(Told(g_first, 1).size(), 1u);
-    ASSERT_TRUE(TAVOLoadWaveform(WAVEFORM_SQUARE, 2.0, 2.0));
-    ASSERT_TRUE(TAVOOutputWaveform(0, nullptr, nullptr));
-    EXPECT_TRUE(TAVOIsOutputting());
-    ASSERT_TRUE(WaitPackets(generator, 2));
-    generator->Unplug();
-    EXPECT_EQ(Told(g_first, 2), (std::vector<bool>{true, false}));
-    EXPECT_FALSE(TAVOIsOutputting());
-    EXPECT_EQ(g_hPlayThread + g_hReceiveThread + g_hOutputThread, 0u);
-    EXPECT_FALSE(DeviceIsConnected());
-    EXPECT_FALSE(FileExists(m_world.LockPath(0)));
-    ASSERT_TRUE(generator->Replug());
-    ASSERT_EQ(Told(g_first, 3), (std::vector<bool>{true, false, true}));
-    ASSERT_TRUE(TAVOOutputWaveform(0, nullptr, nullptr)) << "playable again on the new connection";
-    ASSERT_TRUE(WaitPackets(generator, generator->Statistics().packets + 2));
-    TAVOStopOutput();
-    EXPECT_FALSE(TAVOIsOutputting());
+// Whether the node stays away or is back at once under the same name (a USB reset), the
+// dead descriptor ends the connection: output stops, the listener hears false then true,
+// and the new connection plays.
+TEST_F(Connection, UnplugDuringPlaybackStopsItAndTheNewConnectionPlays) {
+    for (const unsigned int replugAfterMs : {0u, 700u}) {
+        SCOPED_TRACE(replugAfterMs);
+        CDeviceWorld world;
+        VirtualGenerator* generator = world.Add(0, [](VirtualGeneratorOptions& o) { o.isPaced = true; });
+        ASSERT_NE(generator, nullptr);
+        g_first.clear();
+        ASSERT_TRUE(TAVOInit(FirstListener));
+        ASSERT_EQ(Told(g_first, 1).size(), 1u);
+        ASSERT_TRUE(TAVOLoadWaveform(WAVEFORM_SQUARE, 2.0, 2.0));
+        ASSERT_TRUE(TAVOOutputWaveform(0, nullptr, nullptr));
+        EXPECT_TRUE(TAVOIsOutputting());
+        ASSERT_TRUE(WaitPackets(generator, 2));
+        if (replugAfterMs == 0) {
+            generator->Unplug();
+            EXPECT_EQ(Told(g_first, 2), (std::vector<bool>{true, false}));
+            EXPECT_FALSE(FileExists(world.LockPath(0)));
+            ASSERT_TRUE(generator->Replug());
+        } else {
+            generator->UnplugFor(replugAfterMs);
+        }
+        ASSERT_EQ(Told(g_first, 3), (std::vector<bool>{true, false, true}));
+        EXPECT_FALSE(TAVOIsOutputting());
+        EXPECT_EQ(g_hPlayThread + g_hReceiveThread + g_hOutputThread, 0u);
+        ASSERT_TRUE(TAVOOutputWaveform(0, nullptr, nullptr)) << "playable again on the new connection";
+        ASSERT_TRUE(WaitPackets(generator, generator->Statistics().packets + 2));
+        TAVOFree();
+        EXPECT_FALSE(TAVOIsOutputting());
+    }
 }
 
 TEST_F(Connection, StopDuringPlayAndTwiceInARow) {
@@ -165,50 +173,103 @@ TEST_F(Connection, StopDuringPlayAndTwiceInARow) {
 }
 
 namespace {
-CAutoResetEvent g_stoppedFromCallback{false};
-void StopFromDelayCallback(int) {
-    TAVOStopOutput();
-    g_stoppedFromCallback.SetEvent();
+// The export a callback calls once the application has begun to stop or free the library.
+void (*g_exportFromCallback)() = nullptr;
+std::atomic<bool> g_isCallbackDone{false};
+CAutoResetEvent g_callbackEntered{false}, g_callbackReturned{false};
+void CallExportDuringStop() {
+    if (g_isCallbackDone.exchange(true)) return;
+    g_callbackEntered.SetEvent();
+    // Set by a stop or free under the API lock, before it joins the run's threads.
+    WaitForSingleObject(&g_hStopPlayEvent, kDeadlineMs);
+    g_exportFromCallback();
+    g_callbackReturned.SetEvent();
 }
+void DelayCallback(int) { CallExportDuringStop(); }
+void OutputCallback(double, double, double*, bool) { CallExportDuringStop(); }
+void Listener(bool connected) {
+    if (!connected) return;
+    EXPECT_FALSE(TAVOInit(FirstListener)) << "the connection thread cannot restart itself";
+    CallExportDuringStop();
+}
+void IsOutputting() { TAVOIsOutputting(); }
 }  // namespace
 
-// The delay callback runs on the reply reader, which cannot join itself: the stop leaves
-// that one thread for the next stop to join.
-TEST_F(Connection, DelayCallbackMayStopTheRun) {
-    ASSERT_NE(Add(0, false, 2), nullptr);
-    ASSERT_TRUE(TAVOConnect(0, kDeadlineMs));
-    ASSERT_TRUE(TAVOLoadWaveform(WAVEFORM_SINE, 1.0, 1.0));
-    ASSERT_TRUE(TAVOOutputWaveform(0, nullptr, StopFromDelayCallback));
-    ASSERT_EQ(WaitForSingleObject(&g_stoppedFromCallback, kDeadlineMs), kWaitSignalled);
-    EXPECT_FALSE(TAVOIsOutputting());
-    TAVOStopOutput();
-    EXPECT_EQ(g_hReceiveThread, 0u) << "joined by the next stop";
+// Callbacks may call any export, stop and free included, while another thread stops or frees.
+// A listener's free lets the device go at once; its thread ends when the listener returns.
+TEST_F(Connection, CallbacksMayCallExportsWhileTheApplicationStopsOrFrees) {
+    enum Kind { Delay, Output, Listen };
+    struct Case { Kind kind; void (*call)(); void (*application)(); };
+    for (const Case& c : {Case{Delay, IsOutputting, TAVOStopOutput}, Case{Delay, TAVOStopOutput, TAVOFree},
+                          Case{Delay, TAVOFree, TAVOStopOutput}, Case{Output, IsOutputting, TAVOFree},
+                          Case{Output, TAVOStopOutput, TAVOStopOutput}, Case{Output, TAVOFree, TAVOFree},
+                          Case{Listen, TAVOFree, TAVOFree}, Case{Listen, TAVOFree, TAVOStopOutput}}) {
+        SCOPED_TRACE(testing::Message() << "callback " << c.kind << (c.call == TAVOFree ? " frees" : ""));
+        CDeviceWorld world;
+        VirtualGenerator* generator = world.Add(0, [](VirtualGeneratorOptions& o) { o.delayReportEvery = 1, o.delayBytes = {0, 7}; });
+        ASSERT_NE(generator, nullptr);
+        g_exportFromCallback = c.call;
+        g_isCallbackDone = false;
+        if (c.kind == Listen) {
+            ASSERT_TRUE(TAVOInit(Listener));
+        } else {
+            ASSERT_TRUE(TAVOConnect(0, kDeadlineMs) && TAVOLoadWaveform(WAVEFORM_SINE, 1.0, 1.0));
+            ASSERT_TRUE(TAVOOutputWaveform(0, c.kind == Output ? OutputCallback : nullptr, c.kind == Delay ? DelayCallback : nullptr));
+        }
+        ASSERT_EQ(WaitForSingleObject(&g_callbackEntered, kDeadlineMs), kWaitSignalled);
+        c.application();
+        EXPECT_EQ(WaitForSingleObject(&g_callbackReturned, kDeadlineMs), kWaitSignalled);
+        EXPECT_TRUE((c.call != TAVOFree && c.application != TAVOFree) || HasCommand(generator, 'C')) << "let go";
+        EXPECT_FALSE(TAVOIsOutputting());
+        TAVOFree();
+        EXPECT_FALSE(FileExists(world.LockPath(0)));
+        EXPECT_EQ(TAVOSetPlatformPaths(world.DeviceDir().c_str(), nullptr, nullptr), 1) << "nothing left running";
+    }
 }
 
 namespace {
-CAutoResetEvent g_listenerEntered{false};
-CAutoResetEvent g_freeStarted{false};
-std::atomic<int> g_listenerCalls{0};
-void ListenerCallingExports(bool connected) {
-    if (!connected) return;
-    EXPECT_FALSE(TAVOInit(FirstListener)) << "the connection thread cannot restart itself";
-    TAVOFree();  // nor join itself: nothing happens
-    g_listenerEntered.SetEvent();
-    WaitForSingleObject(&g_freeStarted, kDeadlineMs);
-    TAVOIsOutputting();  // needs the API lock while TAVOFree runs
-    g_listenerCalls++;
+bool StartOutput() { return TAVOOutputWaveform(0, nullptr, nullptr); }
+bool FreeLibrary() {
+    TAVOFree();
+    return false;
 }
 }  // namespace
 
-TEST_F(Connection, ListenerMayCallExportsWhileFreeRuns) {
-    ASSERT_NE(Add(0), nullptr);
-    ASSERT_TRUE(TAVOInit(ListenerCallingExports));
-    ASSERT_EQ(WaitForSingleObject(&g_listenerEntered, kDeadlineMs), kWaitSignalled);
-    EXPECT_EQ(SetPaths(), 0) << "still connected";
-    g_freeStarted.SetEvent();
-    TAVOFree();
-    EXPECT_EQ(g_listenerCalls, 1);
-    EXPECT_EQ(SetPaths(), 1);
+// Requests made while the connection thread probes a silent foreign device or identifies
+// the generator: no output starts and nothing reaches the probed port but the probe, the
+// identity block stays as it was, and the connection that follows has the right DAC width.
+TEST_F(Connection, NothingButTheProbeReachesAPortBeforeItIsConfirmed) {
+    struct Case { bool hasForeign, is16Bit; uint8_t during; bool (*request)(); };
+    for (const Case& c : {Case{true, false, 0xAA, StartOutput}, Case{false, true, 0xAA, StartOutput},
+                          Case{false, true, 0x12, StartOutput}, Case{false, false, 0x12, StartOutput},
+                          Case{true, true, 0xAA, FreeLibrary}}) {
+        SCOPED_TRACE(testing::Message() << c.hasForeign << c.is16Bit << " during " << int(c.during));
+        CDeviceWorld world;
+        VirtualGenerator* foreign = c.hasForeign ? world.Add(0, [](VirtualGeneratorOptions& o) { o.replyFault = ReplyFault::Silence; }) : nullptr;
+        VirtualGenerator* generator = world.Add(c.hasForeign ? 1 : 0, [&](VirtualGeneratorOptions& o) { o.has16BitDac = c.is16Bit; });
+        ASSERT_NE(generator, nullptr);
+        const std::array<uint8_t, 64> block = generator->HardwareBlock();
+        std::atomic<int> result{-1};
+        CAutoResetEvent requested{false};
+        (c.hasForeign ? foreign : generator)->SetCommandHook([&](uint8_t command) {
+            if (command != c.during || result >= 0) return;
+            result = c.request();
+            requested.SetEvent();
+        });
+        ASSERT_TRUE(TAVOLoadWaveform(WAVEFORM_SINE, 1.0, 1.0));
+        g_first.clear();
+        ASSERT_TRUE(TAVOInit(FirstListener));
+        ASSERT_EQ(WaitForSingleObject(&requested, kDeadlineMs), kWaitSignalled);
+        const bool isFreed = c.request == FreeLibrary;
+        EXPECT_EQ(Told(g_first, isFreed ? 0 : 1), std::vector<bool>(isFreed ? 0 : 1, true));
+        EXPECT_EQ(result, 0) << "refused";
+        EXPECT_FALSE(TAVOIsOutputting());
+        EXPECT_TRUE(isFreed || g_nDACBit == (c.is16Bit ? 1 : 0)) << "DAC width";
+        EXPECT_EQ(generator->HardwareBlock(), block);
+        EXPECT_TRUE(foreign == nullptr || foreign->Statistics().commands == std::vector<std::vector<uint8_t>>{{0xAA}})
+            << "the foreign device heard the probe alone";
+        TAVOFree();
+    }
 }
 
 namespace {

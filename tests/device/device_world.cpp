@@ -16,7 +16,15 @@ CDeviceWorld::CDeviceWorld() {
 
 CDeviceWorld::~CDeviceWorld() {
     DeviceClose();
-    for (auto& generator : m_generators) generator->Stop();
+    for (auto& generator : m_generators) {
+        generator->Stop();
+        const VirtualGeneratorStatistics stats = generator->Statistics();
+        const ProtocolViolations& v = stats.violations;
+        EXPECT_EQ(v.Total(), 0u) << generator->NodePath() << ": packets outside a run " << v.packetsOutsideRun
+                                 << ", commands mid-run " << v.commandsMidRun << ", mid-exchange "
+                                 << v.commandsMidExchange << ", unknown bytes " << v.unknownBytes;
+        EXPECT_EQ(stats.bytesWhileNotRaw, 0u) << generator->NodePath() << ": bytes before the line was set raw";
+    }
 }
 
 VirtualGeneratorOptions CDeviceWorld::Options(int port) const {
@@ -36,11 +44,18 @@ VirtualGenerator* CDeviceWorld::Add(const VirtualGeneratorOptions& options) {
     return m_generators.back().get();
 }
 
-VirtualGenerator* CDeviceWorld::Connect(const AdjustOptions& adjust, int port) {
+VirtualGenerator* CDeviceWorld::Add(int port, const AdjustOptions& adjust) {
     VirtualGeneratorOptions options = Options(port);
     if (adjust) adjust(options);
-    VirtualGenerator* generator = Add(options);
-    if (generator == nullptr || FindDevice(port)) return generator;
+    return Add(options);
+}
+
+VirtualGenerator* CDeviceWorld::Connect(const AdjustOptions& adjust, int port) {
+    VirtualGenerator* generator = Add(port, adjust);
+    if (generator != nullptr && FindDevice(port)) {
+        DeviceSetConfirmed(true);  // as the connection thread does once it has reported it
+        return generator;
+    }
     ADD_FAILURE() << "no connection to the virtual generator on port " << port;
     return nullptr;
 }

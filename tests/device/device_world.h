@@ -20,15 +20,17 @@ class CDeviceWorld {
 public:
     // Makes dev/, lock/ and cal/ and points the library at them.
     CDeviceWorld();
-    // Closes the device and stops every generator.
+    // Closes the device and stops every generator; a generator that saw a protocol violation
+    // or bytes on a line not set raw fails the test.
     ~CDeviceWorld();
 
     // Options for a generator on port, in this world's device directory.
     VirtualGeneratorOptions Options(int port) const;
     // Starts a generator; null (and a test failure) when no pty can be had.
     VirtualGenerator* Add(const VirtualGeneratorOptions& options);
-    // Starts a generator on port with adjusted options and connects to it; null (and a test
-    // failure) when either fails.
+    VirtualGenerator* Add(int port, const AdjustOptions& adjust);
+    // Starts a generator on port with adjusted options, connects to it and confirms it; null
+    // (and a test failure) when either fails.
     VirtualGenerator* Connect(const AdjustOptions& adjust = nullptr, int port = 0);
 
     std::string DeviceDir() const { return m_root.File("dev"); }

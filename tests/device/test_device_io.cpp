@@ -5,6 +5,7 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <climits>
 #include <csignal>
 #include <thread>
@@ -23,6 +24,9 @@ int FakePort(int type) {
 }
 
 void NoteSignal(int) {}
+
+std::atomic<int> g_failureReports{0};
+void CountFailure() { ++g_failureReports; }
 
 }  // namespace
 
@@ -79,16 +83,25 @@ TEST(DeviceIo, WritesGoOutInPiecesOf64Bytes) {
 }
 
 // With a budget of 49 days, a read or write that waited for a hung-up port would never end.
-TEST(DeviceIo, UnpluggedDeviceEndsTransfersAtOnce) {
+// The first failing transfer reports the loss, once, even when the node is back at once.
+TEST(DeviceIo, UnpluggedDeviceEndsTransfersAtOnceAndIsReportedOnce) {
     CDeviceWorld world;
     VirtualGenerator* generator = world.Connect();
     ASSERT_NE(generator, nullptr);
-    generator->Unplug();
+    SetDeviceFailureHandler(CountFailure);
+    unsigned char buffer[5] = {};
+    EXPECT_EQ(DeviceReadAvailable(buffer, 5, 0), 0) << "a quiet port is no failure";
+    ASSERT_TRUE(generator->Replug());
     g_nDeviceReadTimeout = UINT_MAX;
     g_nDeviceWriteTimeout = UINT_MAX;
-    unsigned char buffer[5] = {};
     EXPECT_EQ(DeviceReadData(buffer, 5), 0) << "gone, not timed out";
     EXPECT_LT(DeviceWriteData(buffer, 5, 1), 5);
+    EXPECT_EQ(DeviceReadAvailable(buffer, 5, 0), -1);
+    EXPECT_TRUE(DeviceHasFailed());
+    EXPECT_EQ(g_failureReports, 1);
+    ASSERT_TRUE(FindDevice(0));
+    EXPECT_FALSE(DeviceHasFailed()) << "the new port is sound";
+    SetDeviceFailureHandler(nullptr);
 }
 
 TEST(DeviceIo, SignalsDoNotCutTheBudgetShort) {

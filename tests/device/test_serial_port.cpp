@@ -16,6 +16,12 @@ bool IsRawAt115200(int fd) {
     return tcgetattr(fd, &t) == 0 && t.c_lflag == 0 && (t.c_iflag & IGNPAR) && !(t.c_iflag & (ICRNL | IXON)) &&
            !(t.c_oflag & (OPOST | ONLCR)) && !(t.c_cflag & CLOCAL) && cfgetospeed(&t) == B115200;
 }
+bool IsRawAt115200(const std::string& tty) {
+    const int fd = open(tty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
+    const bool isRaw = IsRawAt115200(fd);
+    if (fd >= 0) close(fd);
+    return isRaw;
+}
 
 // True when one of this process's descriptors is open on the file.
 bool IsOpenHere(const std::string& realPath) {
@@ -43,10 +49,10 @@ TEST(SerialPort, ScanRefusesAWrongIdentityAndKeepsTheGenerator) {
     impostor->SetCommandHook([&](uint8_t command) {
         if (command != 0xAA) return;
         wasLocked = LockOwner(world.LockPath(0)) == getpid();
-        const int fd = open(impostorTty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK);
-        wasRaw = IsRawAt115200(fd);
-        if (fd >= 0) close(fd);
+        wasRaw = IsRawAt115200(impostorTty);
     });
+    // Both start as a fresh ttyACM node does: only the library can make them raw.
+    EXPECT_FALSE(IsRawAt115200(impostorTty) || IsRawAt115200(generatorTty));
     const std::vector<std::vector<uint8_t>> identify = {{0xAA}};
     ASSERT_TRUE(FindDevice(-1));
     EXPECT_TRUE(wasLocked) << "port 0 was locked before it was probed";

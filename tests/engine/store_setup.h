@@ -4,6 +4,8 @@
 #include <gtest/gtest.h>
 
 #include <array>
+#include <chrono>
+#include <condition_variable>
 #include <cstdint>
 #include <mutex>
 #include <vector>
@@ -38,14 +40,18 @@ inline Codes RawAt(uint64_t position) {
     return frame;
 }
 
-// Delay reports arrive on the reply reader's thread.
+// Delay reports arrive on the output consumer's thread.
 inline std::mutex g_delayMutex;
+inline std::condition_variable g_delayArrived;
 inline std::vector<int> g_delays;
 inline void CollectDelay(int delay) {
     std::lock_guard<std::mutex> lock(g_delayMutex);
     g_delays.push_back(delay);
+    g_delayArrived.notify_all();
 }
-inline std::vector<int> Delays() {
-    std::lock_guard<std::mutex> lock(g_delayMutex);
+// The reports once count have arrived, or as they are after a generous deadline.
+inline std::vector<int> Delays(size_t count) {
+    std::unique_lock<std::mutex> lock(g_delayMutex);
+    g_delayArrived.wait_for(lock, std::chrono::seconds(20), [count] { return g_delays.size() >= count; });
     return g_delays;
 }

@@ -85,14 +85,13 @@ class OutputStream : public ::testing::Test {
 protected:
     // A new generator on port 0, found and identified; null on failure.
     VirtualGenerator* Connect(bool is16Bit = false, bool isPaced = false, int delayEvery = 0) {
-        VirtualGeneratorOptions options = m_world.Options(0);
-        options.has16BitDac = is16Bit;
-        options.isPaced = isPaced;
-        options.delayReportEvery = options.statusReplyEvery = delayEvery;
-        options.delayBytes = {2, 3};
-        VirtualGenerator* generator = m_world.Add(options);
-        if (generator == nullptr || !FindDevice(0)) return nullptr;
-        ReadDeviceHWInfo();
+        VirtualGenerator* generator = m_world.Connect([&](VirtualGeneratorOptions& options) {
+            options.has16BitDac = is16Bit;
+            options.isPaced = isPaced;
+            options.delayReportEvery = options.statusReplyEvery = delayEvery;
+            options.delayBytes = {2, 3};
+        });
+        if (generator != nullptr) ReadDeviceHWInfo();
         return generator;
     }
     void TearDown() override { StopOutput(); }
@@ -140,10 +139,8 @@ TEST_F(OutputStream, PacketsCarryTheRawFramesOfEveryKind) {
                               Case{WaveformKestrane, 500, 300, 600, 8}}) {  // 0.6 s at 1000 a second
             SCOPED_TRACE(testing::Message() << "kind " << c.kind << (is16Bit ? " 16-bit" : " 12-bit"));
             CDeviceWorld world;
-            VirtualGeneratorOptions options = world.Options(0);
-            options.has16BitDac = is16Bit;
-            VirtualGenerator* generator = world.Add(options);
-            ASSERT_TRUE(generator != nullptr && FindDevice(0));
+            VirtualGenerator* generator = world.Connect([&](VirtualGeneratorOptions& options) { options.has16BitDac = is16Bit; });
+            ASSERT_NE(generator, nullptr);
             ReadDeviceHWInfo();
             ASSERT_EQ(g_nDACBit, is16Bit ? 1 : 0);
             g_bPlayLoop = 0;
@@ -258,7 +255,7 @@ TEST_F(OutputStream, LoopingLeadFramesAndTheStopElement) {
     EXPECT_FALSE(LeadsOnce(EndsWithLast).empty());
     EXPECT_FALSE(IsOutputting());
     StopOutput();
-    EXPECT_TRUE(HasStopAfterSetup(generator->Statistics()));
+    EXPECT_TRUE(generator->WaitUntil(HasStopAfterSetup, kDeadlineMs));
 }
 
 // The maker's format plays at 1000 a second but loops its lead frames from the record start.
@@ -299,8 +296,8 @@ TEST_F(OutputStream, PeriodicWavesRunUntilStoppedThroughTheDevicesReplies) {
     ASSERT_TRUE(LoadWaveform(WAVEFORM_SINE, 7.0, 3.0));
     ASSERT_TRUE(OutputWaveform(0, nullptr, CollectDelay));
     ASSERT_TRUE(WaitPackets(generator, 12));
+    const std::vector<int> delays = Delays(5);
     StopOutput();
-    const std::vector<int> delays = Delays();
     ASSERT_GE(delays.size(), 5u);
     EXPECT_EQ(delays, std::vector<int>(delays.size(), 1015));
     const VirtualGeneratorStatistics stats = generator->Statistics();

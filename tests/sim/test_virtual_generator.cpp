@@ -10,6 +10,7 @@
 #include <unistd.h>
 
 #include <functional>
+#include <tuple>
 
 #include "support/test_support.h"
 
@@ -21,6 +22,7 @@ using Bytes = std::vector<uint8_t>;
 // Set-up for 1000 samples per second on a newer device: 65536 - 6000 + 79 = 59615.
 const Bytes kSetup1000 = {0x00, 0xE8, 0xDF, 0x05};
 const Bytes kRequest = {'N', 0};
+const Bytes kIdentity = {'T', 'A', '2', '0', 0};
 
 // The test's own encoder, used only for bulk; single samples below are written out by hand.
 Bytes BuildPacket(uint8_t& sequence, const std::vector<Frame>& frames = {}, bool is16Bit = false) {
@@ -42,23 +44,29 @@ Bytes BuildPacket(uint8_t& sequence, const std::vector<Frame>& frames = {}, bool
 // A generator in a private directory, and the host end of its node opened raw as the driver would.
 class VirtualGeneratorTest : public ::testing::Test {
 protected:
-    void Start(const std::function<void(VirtualGeneratorOptions&)>& adjust = nullptr) {
+    void Start(const std::function<void(VirtualGeneratorOptions&)>& adjust = nullptr, bool isRaw = true) {
         VirtualGeneratorOptions options;
         options.deviceDirectory = m_dir.Path();
         if (adjust) adjust(options);
         m_generator = std::make_unique<VirtualGenerator>(options);
         ASSERT_TRUE(m_generator->Start());
-        Open();
+        Open(isRaw);
     }
-    void Open() {
+    // Opens the node and sets it raw unless asked not to; m_wasCooked tells how it was found.
+    void Open(bool isRaw = true) {
         if (m_fd >= 0) close(m_fd);
         m_fd = open(m_generator->NodePath().c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         termios settings{};
         ASSERT_EQ(tcgetattr(m_fd, &settings), 0);
+        m_wasCooked = (settings.c_lflag & ICANON) != 0;
         cfmakeraw(&settings);
-        tcsetattr(m_fd, TCSANOW, &settings);
+        if (isRaw) tcsetattr(m_fd, TCSANOW, &settings);
     }
-    void TearDown() override { close(m_fd); }
+    // Every test here keeps to the protocol unless it says otherwise.
+    void TearDown() override {
+        close(m_fd);
+        EXPECT_EQ(m_generator ? Stats().violations.Total() : 0, m_expectedViolations);
+    }
     void Send(const Bytes& bytes) {
         for (size_t sent = 0; sent < bytes.size();) {
             pollfd entry{m_fd, POLLOUT, 0};
@@ -88,6 +96,8 @@ protected:
     std::unique_ptr<VirtualGenerator> m_generator;
     int m_fd = -1;
     uint8_t m_sequence = 0;
+    uint64_t m_expectedViolations = 0;
+    bool m_wasCooked = false;
 };
 
 }  // namespace
@@ -120,8 +130,9 @@ TEST_F(VirtualGeneratorTest, DecodesHandWorkedTwelveBitSamples) {
     staticValue[0] = 0x09;
     staticValue[1] = 0x01;
     staticValue[4] = 0x0F;  // only channels 0-3 have bit 11: not one code for all channels
+    Send({'S'});
     Send(staticValue);
-    ASSERT_TRUE(m_generator->WaitUntil([](const auto& s) { return s.commands.size() == 2; }, 5000));
+    ASSERT_TRUE(m_generator->WaitUntil([](const auto& s) { return s.commands.size() == 3; }, 5000));
     EXPECT_EQ(Stats().lastStaticCode, -1);
 }
 
@@ -161,6 +172,7 @@ TEST_F(VirtualGeneratorTest, SequenceNumbersRunOnAcrossPacketsAndWrap) {
     Send(slipped);
     ASSERT_TRUE(WaitPackets(8));
     EXPECT_EQ(Stats().check.sequenceErrors, 1u) << "one slip, counted once";
+    Send({'S'});
     Send(kSetup1000);  // a new run numbers from 0 again
     m_sequence = 0;
     Send(BuildPacket(m_sequence));
@@ -193,25 +205,18 @@ TEST_F(VirtualGeneratorTest, DelayAndStatusReportsFollowPackets) {
     EXPECT_EQ(Read(expected.size()), expected);
 }
 
-TEST_F(VirtualGeneratorTest, PacedDeviceBuffersAFewPacketsAndCountsUnderruns) {
+// The buffer's arithmetic is the pacer's (tested below); here, that the line follows it.
+TEST_F(VirtualGeneratorTest, PacedDeviceAsksAsItPlaysAndCountsUnderruns) {
     Start([](VirtualGeneratorOptions& o) { o.isPaced = true, o.bufferPackets = 3; });
     Send(kSetup1000);
-    for (int i = 0; i < 6; ++i) {
+    for (int i = 0; i < 3; ++i) {
         Send(BuildPacket(m_sequence));
         ASSERT_EQ(Read(2), kRequest) << "packet " << i;
     }
-    const VirtualGeneratorStatistics played = Stats();
-    EXPECT_TRUE((played.isPlaying || played.underruns > 0) && played.requestsSent <= played.packets) << "never more than one request outstanding";
     // The host sends nothing more: the buffer runs dry while playing.
-    ASSERT_TRUE(m_generator->WaitUntil([](const auto& s) { return s.underruns >= 1; }, 10000));
-    EXPECT_FALSE(Stats().isPlaying);
-    Send(BuildPacket(m_sequence));
-    EXPECT_EQ(Read(2), kRequest) << "a packet restarts play";
+    ASSERT_TRUE(m_generator->WaitUntil([](const auto& s) { return s.underruns == 1 && !s.isPlaying; }, 10000));
     Send({'S'});
-    ASSERT_TRUE(m_generator->WaitUntil([](const auto& s) { return !s.isPlaying; }, 5000));
-    const uint64_t underruns = Stats().underruns;
     EXPECT_EQ(Read(2, 300).size(), 0u) << "a stopped device asks for nothing";
-    EXPECT_EQ(Stats().underruns, underruns) << "running dry after a stop is no underrun";
 }
 
 TEST_F(VirtualGeneratorTest, UnplugsAfterSomePacketsAndComesBack) {
@@ -227,9 +232,117 @@ TEST_F(VirtualGeneratorTest, UnplugsAfterSomePacketsAndComesBack) {
     ASSERT_TRUE(m_generator->Replug());
     Open();
     Send({0xAA});
-    EXPECT_EQ(Read(5), (Bytes{'T', 'A', '2', '0', 0}));
+    EXPECT_EQ(Read(5), kIdentity);
+    m_generator->UnplugFor(200);
+    EXPECT_FALSE(FileExists(m_generator->NodePath())) << "gone at once";
+    ASSERT_TRUE(m_generator->WaitUntil([](const auto& s) { return s.isPlugged; }, 5000));
+    Open();
+    EXPECT_TRUE(m_wasCooked) << "a new line, cooked again";
+    Send({0xAA});
+    EXPECT_EQ(Read(5), kIdentity) << "back under the same name";
+    EXPECT_EQ(Stats().unplugs, 2u);
     m_generator->Stop();
     EXPECT_FALSE(FileExists(m_generator->NodePath())) << "Stop removes the node";
+}
+
+// Each row is sent at once, then an identify whose reply shows that all before it was taken.
+TEST_F(VirtualGeneratorTest, CountsWhatTheProtocolForbids) {
+    uint8_t sequence = 0;
+    const Bytes packet = BuildPacket(sequence);
+    Bytes staticValue(64, 0);
+    staticValue[0] = 0x09;
+    auto join = [](std::initializer_list<Bytes> parts) {
+        Bytes all;
+        for (const Bytes& part : parts) all.insert(all.end(), part.begin(), part.end());
+        return all;
+    };
+    struct Case { const char* what; Bytes bytes; size_t replyBytes; ProtocolViolations expected; };
+    for (const Case& c : {Case{"a run", join({kSetup1000, packet, {'S'}}), 2, {}},
+                          Case{"a packet before any set-up", packet, 0, {1, 0, 0, 0}},
+                          Case{"a packet after S", join({kSetup1000, {'S'}, packet}), 0, {1, 0, 0, 0}},
+                          Case{"a static value mid-run", join({kSetup1000, staticValue, {'S'}}), 0, {0, 1, 0, 0}},
+                          Case{"set-up twice, close mid-run", join({kSetup1000, kSetup1000, {'C', 'S'}}), 0, {0, 2, 0, 0}},
+                          Case{"stop before the identity came", {0xAA, 'S'}, 5, {0, 0, 1, 0}},
+                          Case{"a stray byte", {0x7E}, 0, {0, 0, 0, 1}}}) {
+        Start();
+        Send(c.bytes);
+        Send({0xAA});
+        ASSERT_EQ(Read(c.replyBytes + 5).size(), c.replyBytes + 5) << c.what;  // all counted before its reply
+        auto counts = [](const ProtocolViolations& v) {
+            return std::tuple(v.packetsOutsideRun, v.commandsMidRun, v.commandsMidExchange, v.unknownBytes);
+        };
+        EXPECT_EQ(counts(Stats().violations), counts(c.expected)) << c.what;
+        m_expectedViolations = c.expected.Total();
+    }
+}
+
+TEST_F(VirtualGeneratorTest, CountsBytesReceivedBeforeTheHostSetTheLineRaw) {
+    Start(nullptr, false);
+    EXPECT_TRUE(m_wasCooked) << "a new node has the kernel's default line settings";
+    Send({'S', 'S'});
+    ASSERT_TRUE(m_generator->WaitUntil([](const auto& s) { return s.commands.size() == 2; }, 5000));
+    Open();
+    Send({0xAA});
+    EXPECT_EQ(Read(5), kIdentity);
+    EXPECT_EQ(Stats().bytesWhileNotRaw, 2u);
+}
+
+// A block read and a rewrite that keeps byte 3 begin alike; a rewrite comes in one write (at
+// most split by the line), a read is followed by the host's pause. Times in milliseconds.
+TEST(CommandFramer, TellsABlockReadFromARewriteByWhatFollowsWhen) {
+    using sim::Command;
+    const Bytes read = {0x12, 0x55, 0xAA, 0, 0};
+    Bytes rewrite(64, 7);
+    std::copy(read.begin(), read.end(), rewrite.begin());
+    const Bytes rewriteRest(rewrite.begin() + 5, rewrite.end());
+    struct Chunk { Bytes bytes; int64_t atMs; };
+    struct Case { std::vector<Chunk> chunks; std::vector<Command> commands; };
+    for (const Case& c : {Case{{{read, 0}}, {Command::BlockRead}}, Case{{{rewrite, 0}}, {Command::BlockRewrite}},
+                          Case{{{read, 0}, {rewriteRest, 10}}, {Command::BlockRewrite}},
+                          Case{{{read, 0}, {{0x55}, 700}}, {Command::BlockRead, Command::Model}},
+                          Case{{{{0x12, 0x55, 0xAA, 0xFF, 0}, 0}, {Bytes(59, 0), 500}}, {Command::BlockRewrite}},
+                          Case{{{{0x12, 'S'}, 0}}, {Command::Unknown, Command::Stop}}}) {
+        sim::CCommandFramer framer;
+        Bytes pending;
+        std::vector<Command> commands;
+        auto take = [&](int64_t atMs) {
+            for (Command command; framer.Next(pending, atMs * 1000000, command);) {
+                commands.push_back(command);
+                pending.erase(pending.begin(), pending.begin() + static_cast<long>(sim::RuleFor(command).length));
+            }
+        };
+        for (const Chunk& chunk : c.chunks) {
+            pending.insert(pending.end(), chunk.bytes.begin(), chunk.bytes.end());
+            take(chunk.atMs);
+        }
+        take(c.chunks.back().atMs + 1000);
+        EXPECT_EQ(commands, c.commands) << c.chunks.size() << " chunks, the first " << c.chunks[0].bytes.size() << " bytes";
+    }
+}
+
+// 250 samples a packet, room for three, 1000 samples a second; times in milliseconds.
+TEST(Pacer, AsksForPacketsAsRoomAppearsAndCountsUnderruns) {
+    constexpr int64_t kMs = 1000000;
+    sim::CPacer pacer(250, 3);
+    pacer.Begin(1000);
+    EXPECT_FALSE(pacer.TakeRequestTurn()) << "the first packet comes unasked";
+    pacer.Receive(250, 0);
+    EXPECT_TRUE(pacer.IsPlaying());
+    EXPECT_TRUE(pacer.TakeRequestTurn());
+    EXPECT_FALSE(pacer.TakeRequestTurn()) << "one request outstanding at most";
+    pacer.Receive(250, 0);
+    EXPECT_TRUE(pacer.TakeRequestTurn());
+    pacer.Receive(250, 0);
+    EXPECT_FALSE(pacer.TakeRequestTurn()) << "full";
+    EXPECT_EQ(pacer.NextEventIn(0), 250 * kMs) << "room for one packet after 250 samples";
+    EXPECT_FALSE(pacer.Advance(250 * kMs));
+    EXPECT_TRUE(pacer.TakeRequestTurn());
+    EXPECT_EQ(pacer.NextEventIn(250 * kMs), 501 * kMs) << "with a request out, it wakes when the buffer runs dry";
+    EXPECT_TRUE(pacer.Advance(1000 * kMs)) << "750 played, 1000 fell due";
+    EXPECT_FALSE(pacer.IsPlaying());
+    EXPECT_EQ(pacer.NextEventIn(1000 * kMs), -1);
+    pacer.End();
+    EXPECT_FALSE(pacer.TakeRequestTurn()) << "nothing is asked for after a stop";
 }
 
 TEST(VirtualGenerator, CodesBackToMillivolts) {
