@@ -49,10 +49,12 @@ int PeriodicKind(WAVEFORM_TYPE type) {
 // The caller holds the engine lock and has stopped output. The parameters change
 // only once the scratch store exists.
 bool InstallPeriodic(int kind, double frequency, const double* amplitudes, int pulseWidth) {
+    CSignalReplacement replacement;
     g_WaveformType = kind;
     g_nSampleRate = kPeriodicRate;
     g_nSampleCount = 2;
     if (!ReallocateECGDataBuffer(kStoreChannels)) return false;
+    replacement.Commit();
     g_nPeriodPulseWidth = pulseWidth;
     g_fPeriodFrequency = frequency;
     for (int ch = 0; ch < kStoreChannels; ++ch) g_fPeriodAmplitude[ch] = amplitudes[ch];
@@ -69,10 +71,12 @@ bool InstallPeriodic(int kind, double frequency, double amplitude, int pulseWidt
 // value(i); the other channels are copies. The caller holds the engine lock.
 template <typename Value>
 bool InstallTable(uint32_t rate, int64_t count, Value value) {
+    CSignalReplacement replacement;
     g_WaveformType = WaveformGenerated;
     g_nSampleRate = rate;
     g_nSampleCount = count;
     if (!ReallocateECGDataBuffer(kStoreChannels)) return false;
+    replacement.Commit();
     double* first = g_pECGData[0];
     for (int64_t i = 0; i < count; ++i) first[i] = value(i);
     for (int ch = 1; ch < kStoreChannels; ++ch) {
