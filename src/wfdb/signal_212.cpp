@@ -64,6 +64,11 @@ int NextSampleEx212(WFDB_HEADER* pHeader, int* values, int count) {
     return WalkFrames<CFormat212>(pHeader, values, count);
 }
 
+int NextFrameSamples212(WFDB_HEADER* pHeader, double* values, int count) {
+    if (!CanWalkFrames(pHeader) || values == nullptr || count < 1) return 0;
+    return WalkFrames<CFormat212, double, true>(pHeader, values, count);
+}
+
 // Sample n lies in group n / 2; an odd n is that group's B, so the group is
 // read and B left pending.
 bool SeekTo212(WFDB_HEADER* pHeader, int position, bool isSeconds) {
@@ -92,4 +97,4 @@ bool SeekEx212(WFDB_HEADER* pHeader, int position) { return SeekTo212(pHeader, p
 
 }  // namespace
 
-const SIGNAL_HANDLER g_SignalHandler212 = {NextSample212, NextSampleEx212, Seek212, SeekEx212};
+const SIGNAL_HANDLER g_SignalHandler212 = {NextSample212, NextSampleEx212, Seek212, SeekEx212, NextFrameSamples212};
