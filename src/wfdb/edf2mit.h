@@ -44,7 +44,8 @@ EDF_HEADER* ReadHeader(FILE* pFile);
 int GetEDFSignalCount(const EDF_HEADER* pHeader);
 EDF_SIGNSAL* GetEDFSignal(EDF_HEADER* pHeader, int index);
 
-// The common frame frequency: the rates spb / duration folded with gcd. 0 when a
+// The common frame frequency: the rates spb / duration of the signals other than EDF+
+// annotation signals, folded with gcd. 0 when there is no such signal or the first
 // rate is not a positive finite number.
 double CalcSamplingFrequency(EDF_HEADER* pHeader);
 

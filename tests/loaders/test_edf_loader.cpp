@@ -125,19 +125,18 @@ TEST_F(EdfLoader, FailuresKeepThePlaybackKind) {
     EXPECT_EQ(g_WaveformType, WaveformGenerated);
 }
 
-// An EDF+ file from the EDF library carries an annotation signal of 57 samples per
-// 1-second record, so its frame frequency is gcd(100, 57) = 1: one frame per record,
-// each channel the mean of its hundred samples.
-TEST_F(EdfLoader, EdfPlusFileFromTheEdfLibraryLoadsOneFramePerRecord) {
-    if (!kHasEdfWriter) GTEST_SKIP() << "this build has no EDF library to write the file with";
-    // Lead I alternates 3 and 1 in record 0, 5 and 3 in record 1 (gain 1, baseline 1).
-    ASSERT_TRUE(WriteEdfPlusFile(data.File("plus.edf"), {{"I", 100, -2048, 2047, -2048, 2047, "mV"}}, 2,
-                                 [](int, long long n) { return static_cast<short>((n % 2 ? 1 : 3) + 2 * (n / 100)); }));
-    CEcgHeaderPtr header = Load(data.File("plus.edf"));
+// The public EDF+ file plays as its other converter's record does: the same millivolts,
+// signal by signal, at 200 Hz.
+TEST_F(EdfLoader, PublicGeneratorFilePlaysAsTheOtherConvertersRecord) {
+    TAVO_REQUIRE_SHARED_DATA();
+    CEcgHeaderPtr header = Load(SharedDataDir() + "/test_generator_2.edf");
     ASSERT_NE(header, nullptr);
-    EXPECT_EQ(HeaderLabels(header.get()), "I,EDF Annotations");
-    EXPECT_EQ(header->nSampleRate, 1);
-    EXPECT_EQ(header->nSampleCount, 2);
-    ASSERT_EQ(LoadMITDatabase(header.get()), 1);
-    EXPECT_EQ(StoreChannel(0), (Mv{1.0, 3.0}));  // mean raw 2 and 4, less the baseline
+    ASSERT_TRUE(TAVOLoadMITDatabase(header.get()));
+    ExpectRecord(header.get(), "test_generator_", 11, 200, 120000, WaveformEDF);
+    std::vector<Mv> converted;
+    for (int s = 0; s < 11; ++s) converted.push_back(StoreChannel(s));
+    CEcgHeaderPtr other(TAVOLoadMITHeader((SharedDataDir() + "/test_generator_2.hea").c_str()));
+    ASSERT_NE(other, nullptr);
+    ASSERT_TRUE(TAVOLoadMITDatabase(other.get()));
+    for (int s = 0; s < 11; ++s) EXPECT_TRUE(StoreChannel(s) == converted[s]) << "signal " << s;
 }
