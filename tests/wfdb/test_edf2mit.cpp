@@ -16,11 +16,14 @@
 
 namespace {
 
+// The header's lines up to its closing comment, the source stamp, which must be there.
 std::vector<std::string> Lines(const std::string& path) {
     const std::vector<unsigned char> bytes = ReadWholeFile(path);
     std::istringstream in(std::string(bytes.begin(), bytes.end()));
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) lines.push_back(line);
+    if (lines.empty() || lines.back().rfind("#EDF source: ", 0) != 0) return {"no source stamp"};
+    lines.pop_back();
     return lines;
 }
 
