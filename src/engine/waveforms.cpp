@@ -3,6 +3,7 @@
 
 #include "engine/waveforms.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "engine/output_stream.h"
@@ -31,10 +32,11 @@ double UsableFrequency(double frequency) {
 
 double PeriodOf(double frequency) { return frequency > 0.0 ? 1.0 / frequency : HUGE_VAL; }
 
-// Seconds into the current period.
+// Seconds into the current period, never negative: a time before 0 lies in an earlier
+// period, or at the start of an endless one.
 double PhaseOf(double t, double period) {
-    if (std::isinf(period)) return t;
-    return t - std::trunc(t / period) * period;
+    if (std::isinf(period)) return std::max(t, 0.0);
+    return t - std::floor(t / period) * period;
 }
 
 int PeriodicKind(WAVEFORM_TYPE type) {
