@@ -127,8 +127,8 @@ bool BuildSignalLine(const std::string& recordName, EDF_SIGNSAL* signal, int sam
 
 // Works out frames and signal lines. False for a file whose records cannot be put in
 // frames truthfully: no duration, no signal but annotations, a signal without samples, a
-// frame frequency below 1, or samples per frame that would take more from a record than
-// it holds.
+// frame frequency below 1, no whole frame in a record, or samples per frame that would
+// take more from a record than it holds.
 bool PlanConversion(EDF_HEADER* header, const std::string& recordName, ConversionPlan& plan) {
     const int signalCount = GetEDFSignalCount(header);
     const double duration = FieldReal(header->DurationOfEachDataRecordInSeconds);
@@ -153,6 +153,7 @@ bool PlanConversion(EDF_HEADER* header, const std::string& recordName, Conversio
     }
     if (plan.signals.empty()) return false;
     plan.framesPerRecord = plan.signals[0].samplesPerRecord / plan.signals[0].samplesPerFrame;
+    if (plan.framesPerRecord < 1) return false;
     for (const SignalPlan& entry : plan.signals) {
         if (static_cast<int64_t>(plan.framesPerRecord) * entry.samplesPerFrame > entry.samplesPerRecord) return false;
     }
