@@ -22,7 +22,10 @@ bool WalkFrames(const std::string& headerPath, int seekSecond) {
     std::string path = headerPath;
     WFDB_HEADER* header = WFDBReadHeader(path.data());
     if (header == nullptr) return false;
-    const bool isStoreSmall = static_cast<int64_t>(header->NumberOfSamplesPerSignal) *
+    // The store holds every frame at the highest samples per frame; in doubles, as the product may pass 64 bits.
+    int largest = 1;
+    for (int i = 0; i < header->NumberOfSignals; ++i) largest = std::max(largest, header->Signal[i].SamplesPerFrame);
+    const bool isStoreSmall = static_cast<double>(header->NumberOfSamplesPerSignal) * largest *
                                   std::max(header->NumberOfSignals, 1) <= kMaxStoreValues;
     if (WFDBLoadSignal(FuzzDir().c_str(), header)) {
         std::vector<double> values(static_cast<size_t>(header->NumberOfSignals) * 4 + 4);

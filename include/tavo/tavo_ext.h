@@ -44,8 +44,9 @@ struct HW_INFORMATION_EX {
 // working directory) until the application points it elsewhere.
 extern TAVO_API const char* g_pszRepository;
 
-// Converts the EDF file once into the repository and loads its header; the caller
-// then loads the samples with TAVOLoadMITDatabase. kind is 6 or 7. Null on failure.
+// Converts the EDF file into the repository, unless the record there was converted
+// from this very file as it now is, and loads its header; the caller then loads the
+// samples with TAVOLoadMITDatabase. kind is 6 or 7. Null on failure.
 TAVO_API ECG_HEADER* LoadDatabaseEDF(const char* path, WaveformType kind);
 
 // Mixes noise into an MIT record at snr dB and loads the result. Null on failure.

@@ -44,16 +44,40 @@ double PreviewTime(int64_t position, int64_t rate) {
     return rate == 0 ? 0.0 : static_cast<double>(position) / static_cast<double>(rate);
 }
 
+void FreeStore(double** data, int signals) {
+    if (data == nullptr) return;
+    for (int i = 0; i < signals; ++i) std::free(data[i]);
+    std::free(data);
+}
+
 }  // namespace
 
 void FreeECGDataBuffer() {
-    if (g_pECGData == nullptr) return;
-    for (int i = 0; i < g_iECGSignalNumber; ++i) {
-        std::free(g_pECGData[i]);
-        g_pECGData[i] = nullptr;
-    }
-    std::free(g_pECGData);
+    FreeStore(g_pECGData, g_iECGSignalNumber);
     g_pECGData = nullptr;
+}
+
+CSignalReplacement::CSignalReplacement()
+    : m_data(g_pECGData), m_signals(g_iECGSignalNumber), m_count(g_nSampleCount), m_rate(g_nSampleRate),
+      m_kind(g_WaveformType) {
+    g_pECGData = nullptr;
+    g_iECGSignalNumber = 0;
+}
+
+CSignalReplacement::~CSignalReplacement() {
+    if (m_isCommitted) return;
+    FreeECGDataBuffer();
+    g_pECGData = m_data;
+    g_iECGSignalNumber = m_signals;
+    g_nSampleCount = m_count;
+    g_nSampleRate = m_rate;
+    g_WaveformType = m_kind;
+}
+
+void CSignalReplacement::Commit() {
+    if (m_isCommitted) return;
+    FreeStore(m_data, m_signals);
+    m_isCommitted = true;
 }
 
 bool ReallocateECGDataBuffer(int nSignals) {

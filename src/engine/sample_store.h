@@ -36,6 +36,33 @@ void FreeECGDataBuffer();
 // store would exceed half the address space: the channels allocated so far stay and
 // ValidateECGData refuses the store.
 bool ReallocateECGDataBuffer(int nSignals);
+// A loader's way to replace the loaded signal whole or not at all. Made under the engine
+// lock, it sets the signal (store, count, rate, kind) aside and leaves an empty store to
+// build in; unless Commit is called, what was built is freed and the old signal comes
+// back when it goes. Commit frees the old one.
+class CSignalReplacement {
+public:
+    CSignalReplacement();
+    ~CSignalReplacement();
+    CSignalReplacement(const CSignalReplacement&) = delete;
+    CSignalReplacement& operator=(const CSignalReplacement&) = delete;
+    void Commit();
+    // Commits when result is true or not null; returns result.
+    template <class Result>
+    Result CommitIf(Result result) {
+        if (result) Commit();
+        return result;
+    }
+
+private:
+    double** m_data;
+    int m_signals;
+    int64_t m_count;
+    uint32_t m_rate;
+    int m_kind;
+    bool m_isCommitted = false;
+};
+
 // True when the store can be played: every channel array the kind needs exists and, for
 // the mapped kinds, at least one output lead is fed by a channel of the store.
 bool ValidateECGData();

@@ -3,6 +3,7 @@
 
 #include "engine/waveforms.h"
 
+#include <algorithm>
 #include <cmath>
 
 #include "engine/output_stream.h"
@@ -31,10 +32,11 @@ double UsableFrequency(double frequency) {
 
 double PeriodOf(double frequency) { return frequency > 0.0 ? 1.0 / frequency : HUGE_VAL; }
 
-// Seconds into the current period.
+// Seconds into the current period, never negative: a time before 0 lies in an earlier
+// period, or at the start of an endless one.
 double PhaseOf(double t, double period) {
-    if (std::isinf(period)) return t;
-    return t - std::trunc(t / period) * period;
+    if (std::isinf(period)) return std::max(t, 0.0);
+    return t - std::floor(t / period) * period;
 }
 
 int PeriodicKind(WAVEFORM_TYPE type) {
@@ -49,10 +51,12 @@ int PeriodicKind(WAVEFORM_TYPE type) {
 // The caller holds the engine lock and has stopped output. The parameters change
 // only once the scratch store exists.
 bool InstallPeriodic(int kind, double frequency, const double* amplitudes, int pulseWidth) {
+    CSignalReplacement replacement;
     g_WaveformType = kind;
     g_nSampleRate = kPeriodicRate;
     g_nSampleCount = 2;
     if (!ReallocateECGDataBuffer(kStoreChannels)) return false;
+    replacement.Commit();
     g_nPeriodPulseWidth = pulseWidth;
     g_fPeriodFrequency = frequency;
     for (int ch = 0; ch < kStoreChannels; ++ch) g_fPeriodAmplitude[ch] = amplitudes[ch];
@@ -69,10 +73,12 @@ bool InstallPeriodic(int kind, double frequency, double amplitude, int pulseWidt
 // value(i); the other channels are copies. The caller holds the engine lock.
 template <typename Value>
 bool InstallTable(uint32_t rate, int64_t count, Value value) {
+    CSignalReplacement replacement;
     g_WaveformType = WaveformGenerated;
     g_nSampleRate = rate;
     g_nSampleCount = count;
     if (!ReallocateECGDataBuffer(kStoreChannels)) return false;
+    replacement.Commit();
     double* first = g_pECGData[0];
     for (int64_t i = 0; i < count; ++i) first[i] = value(i);
     for (int ch = 1; ch < kStoreChannels; ++ch) {

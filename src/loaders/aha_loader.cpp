@@ -103,10 +103,11 @@ ECG_HEADER* DoLoadDatabaseAHAFormatECG(const char* path) {
 ECG_HEADER* LoadDatabaseAHA(const char* path) {
     StopOutput();
     CAutoCriticalSection lock(g_CriticalSection);
+    CSignalReplacement replacement;
     g_WaveformType = WaveformAHA;
     if (path == nullptr) return nullptr;
     // Text is tried first, so a path that holds both forms loads as text.
-    if (PathContainsNoCase(path, ".txt")) return DoLoadDatabaseAHAFormatTxt(path);
-    if (PathContainsNoCase(path, ".ecg")) return DoLoadDatabaseAHAFormatECG(path);
+    if (PathContainsNoCase(path, ".txt")) return replacement.CommitIf(DoLoadDatabaseAHAFormatTxt(path));
+    if (PathContainsNoCase(path, ".ecg")) return replacement.CommitIf(DoLoadDatabaseAHAFormatECG(path));
     return nullptr;
 }

@@ -5,8 +5,8 @@
 
 // Loads the record at path: text form when its lower-case path holds ".txt", else the
 // binary form when it holds ".ecg". Returns a new two-channel header owned by the caller
-// (FreeECGHeader); null for another path, an unreadable file or a store that cannot be
-// allocated. The playback kind is the AHA kind from the start of the call.
+// (FreeECGHeader); null, with the loaded signal and its playback kind unchanged, for
+// another path, an unreadable file or a store that cannot be allocated.
 ECG_HEADER* LoadDatabaseAHA(const char* path);
 
 // The two form readers; the caller holds the engine lock.

@@ -79,6 +79,7 @@ ECG_HEADER* LoadDatabaseCSE(const char* path) {
 ECG_HEADER* LoadDatabaseCSEInDCDFmt(const char* path) {
     StopOutput();
     CAutoCriticalSection lock(g_CriticalSection);
+    CSignalReplacement replacement;
     CFileBuffer file;
     if (path == nullptr || !ReadFileBinaryData(path, &file.data, &file.size)) return nullptr;
     if (file.size < kMinimumDCDBytes) return nullptr;
@@ -104,12 +105,13 @@ ECG_HEADER* LoadDatabaseCSEInDCDFmt(const char* path) {
             g_pECGData[5 + i][k] = BigEndianSample(groupD + frame + 2 * i);
         }
     }
-    return NewECGHeaderAllChannel(kCSERate, static_cast<int>(n), GetRecordBaseName(path));
+    return replacement.CommitIf(NewECGHeaderAllChannel(kCSERate, static_cast<int>(n), GetRecordBaseName(path)));
 }
 
 ECG_HEADER* LoadDatabaseCSEInTxtFmt(const char* path) {
     StopOutput();
     CAutoCriticalSection lock(g_CriticalSection);
+    CSignalReplacement replacement;
     if (path == nullptr) return nullptr;
     CFilePtr file(OpenInputFile(path));
     if (!file) return nullptr;
@@ -136,5 +138,5 @@ ECG_HEADER* LoadDatabaseCSEInTxtFmt(const char* path) {
             g_pECGData[ch][s] = static_cast<double>(value) / kMicrovoltsPerMillivolt;
         }
     }
-    return NewECGHeaderAllChannel(kCSERate, static_cast<int>(lines), GetRecordBaseName(path));
+    return replacement.CommitIf(NewECGHeaderAllChannel(kCSERate, static_cast<int>(lines), GetRecordBaseName(path)));
 }

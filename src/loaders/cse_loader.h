@@ -7,8 +7,8 @@
 ECG_HEADER* LoadDatabaseCSE(const char* path);
 
 // Each stops the output, loads under the engine lock and returns a new eight-channel
-// header owned by the caller (FreeECGHeader), or null: for a missing, too short or
-// malformed file with nothing changed; once the store is replaced (allocation failure,
-// a text line with fewer than twelve values) with the new kind, rate and count in place.
+// header owned by the caller (FreeECGHeader), or null with the loaded signal unchanged
+// (a missing, too short or malformed file, a text line with fewer than twelve values,
+// memory too short for the store).
 ECG_HEADER* LoadDatabaseCSEInDCDFmt(const char* path);
 ECG_HEADER* LoadDatabaseCSEInTxtFmt(const char* path);

@@ -26,6 +26,7 @@ ECG_HEADER* LoadDatabaseCTS_CSE(CTSCSE_Database record, CTSCSE_Noise noise) {
     if (noiseIndex < 0 || noiseIndex > CTSCSE_NOISE_NONE) return nullptr;
 
     const int64_t cycle = g_Database_CTSCSE_SampleCount[recordIndex];
+    CSignalReplacement replacement;
     g_nSampleCount = kCTSCSECycles * cycle;
     g_nSampleRate = kCTSCSESampleRate;
     g_WaveformType = WaveformFixedChannels;
@@ -40,6 +41,9 @@ ECG_HEADER* LoadDatabaseCTS_CSE(CTSCSE_Database record, CTSCSE_Noise noise) {
             std::memcpy(g_pECGData[lead] + static_cast<size_t>(repeat) * static_cast<size_t>(cycle), source, cycleBytes);
     }
 
+    ECG_HEADER* header = NewECGHeaderAllChannel(kCTSCSESampleRate, static_cast<int>(g_nSampleCount),
+                                                g_Database_CTSCSE_Name[recordIndex]);
+    if (header == nullptr) return nullptr;
     // g_nNoiseCurrent is left where it is: the noise keeps cycling across loads and runs.
     if (noiseIndex == CTSCSE_NOISE_NONE) {
         std::memset(g_NoiseData, 0, sizeof(g_NoiseData));
@@ -48,7 +52,6 @@ ECG_HEADER* LoadDatabaseCTS_CSE(CTSCSE_Database record, CTSCSE_Noise noise) {
         std::memcpy(g_NoiseData, g_Database_CTSCSE_Noise[noiseIndex], sizeof(g_NoiseData));
         g_NoiseOn = 1;
     }
-
-    return NewECGHeaderAllChannel(kCTSCSESampleRate, static_cast<int>(g_nSampleCount),
-                                  g_Database_CTSCSE_Name[recordIndex]);
+    replacement.Commit();
+    return header;
 }

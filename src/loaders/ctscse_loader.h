@@ -9,6 +9,5 @@ constexpr int kCTSCSECycles = 10;
 // Stops any output, then fills the store with ten cycles of `record` (eight leads, 1000 Hz,
 // playback kind 1) and installs `noise` (or clears it for CTSCSE_NOISE_NONE). Returns a new
 // eight-channel header (release with FreeECGHeader). Null for a record or noise out of range,
-// with nothing changed but the stopped output; null when memory is short, with the store
-// refused by ValidateECGData and the noise unchanged.
+// or memory too short, with nothing changed but the stopped output.
 ECG_HEADER* LoadDatabaseCTS_CSE(CTSCSE_Database record, CTSCSE_Noise noise);

@@ -1,5 +1,6 @@
-// EDF files become WFDB records in the repository once, then load as MIT records
-// with the EDF playback kind the caller asks for.
+// EDF files become WFDB records in the repository, then load as MIT records with the
+// EDF playback kind the caller asks for. A converted record is reused only while it is
+// the conversion of that very file as it now is.
 //
 // The kind is remembered with the record's WFDB header (mit_loader.h), so the later
 // sample load through LoadMITDatabase keeps it instead of falling back to plain MIT.
@@ -9,6 +10,9 @@
 #include <unistd.h>
 
 #include <cstring>
+#include <memory>
+#include <string>
+#include <string_view>
 
 #include "engine/output_stream.h"
 #include "engine/sample_store.h"
@@ -16,6 +20,7 @@
 #include "platform/critical_section.h"
 #include "platform/file_utils.h"
 #include "platform/path_utils.h"
+#include "wfdb/edf2mit.h"
 
 // A directory name used as written: on this system a directory of that name under
 // the working directory.
@@ -40,6 +45,20 @@ bool MakeRecordBase(const char* repository, const char* path, char* basePath) {
 
 bool Exists(const char* path) { return access(path, F_OK) == 0; }
 
+// True when the record whose header is headerPath was converted from the EDF file at
+// path as that file is now: the header carries the file's source stamp. Two files cut
+// to one record name, or a file changed since, do not match; nor does a missing one.
+bool IsConversionOf(const char* headerPath, const char* path) {
+    CFileHandle edf(OpenInputDescriptor(path));
+    std::string stamp;
+    if (!edf.IsValid() || !ReadEDFSourceStamp(edf.Get(), stamp)) return false;
+    unsigned char* data = nullptr;
+    unsigned int size = 0;
+    if (!ReadFileBinaryData(headerPath, &data, &size)) return false;
+    const std::unique_ptr<unsigned char[]> text(data);
+    return std::string_view(reinterpret_cast<const char*>(data), size).find("\n" + stamp + "\n") != std::string_view::npos;
+}
+
 }  // namespace
 
 TAVO_API ECG_HEADER* LoadDatabaseEDF(const char* path, WaveformType kind) {
@@ -59,8 +78,9 @@ TAVO_API ECG_HEADER* LoadDatabaseEDF(const char* path, WaveformType kind) {
             CAutoCriticalSection lock(g_CriticalSection);
             // Another user who can write the repository could plant the record played.
             if (!CreatePrivateDirectory(repository)) return nullptr;
-            // A record once converted is reused as it is, even if the EDF file changed.
-            if (!Exists(headerPath) || !Exists(signalPath)) WFDBConvertEDF(path, repository);
+            // A stale or foreign record is not loaded when the conversion fails.
+            const bool isCurrent = Exists(signalPath) && IsConversionOf(headerPath, path);
+            if (!isCurrent && !WFDBConvertEDF(path, repository)) return nullptr;
         }
         ECG_HEADER* header = LoadMITHeader(headerPath);
         if (header != nullptr) SetMITRecordPlaybackKind(kind);

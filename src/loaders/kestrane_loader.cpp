@@ -76,6 +76,7 @@ ECG_HEADER* LoadDatabaseKestrane(const char* path) {
     // Neither a negative rate nor a negative length can describe a store.
     if (rate < 0 || count < 0) return nullptr;
 
+    CSignalReplacement replacement;
     g_nSampleCount = count;
     g_WaveformType = WaveformKestrane;
     g_nSampleRate = static_cast<uint32_t>(rate);
@@ -92,5 +93,6 @@ ECG_HEADER* LoadDatabaseKestrane(const char* path) {
             g_pECGData[channel][s++] = ParseLeadingDouble(line) / kMicrovoltsPerMillivolt;
         }
     }
-    return NewECGHeaderAllChannel(static_cast<int>(rate), static_cast<int>(count), GetRecordBaseName(path));
+    return replacement.CommitIf(
+        NewECGHeaderAllChannel(static_cast<int>(rate), static_cast<int>(count), GetRecordBaseName(path)));
 }

@@ -4,12 +4,14 @@
 #include "loaders/mit_loader.h"
 
 #include <algorithm>
+#include <climits>
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
 #include <memory>
 #include <new>
 #include <string>
+#include <vector>
 
 #include "engine/ecg_header.h"
 #include "engine/output_stream.h"
@@ -65,51 +67,87 @@ int LargestSamplesPerFrame(const WFDB_HEADER* header) {
     return largest;
 }
 
-// Allocates the store for g_nSampleCount samples, shortening the record five seconds
-// at a time while memory is short. False, with no store left, when the count would
-// reach zero first or the record has no rate to step by.
-bool AllocateShorteningStore(int nSignals, int rate) {
-    const int64_t step = static_cast<int64_t>(kShorteningSeconds) * rate;
-    while (!ReallocateECGDataBuffer(nSignals)) {
-        if (step <= 0 || g_nSampleCount <= step) {
-            FreeECGDataBuffer();
-            return false;
-        }
-        g_nSampleCount -= step;
+// Allocates the store for g_nSampleCount samples. While memory is short the record is
+// cut first to what its signal file holds (the rest would be zeros), then at its end by
+// whole steps of five seconds, the fewest that fit found by bisection: a length far
+// beyond memory costs some thirty attempts, not millions. False when not even one
+// step of samples can be had, or the record has no rate to step by.
+bool AllocateShorteningStore(int nSignals, int64_t rate, int64_t heldSamples) {
+    if (ReallocateECGDataBuffer(nSignals)) return true;
+    if (heldSamples > 0 && heldSamples < g_nSampleCount) {
+        g_nSampleCount = heldSamples;
+        if (ReallocateECGDataBuffer(nSignals)) return true;
     }
-    return true;
+    const int64_t full = g_nSampleCount;
+    const int64_t step = kShorteningSeconds * rate;
+    int64_t fewestSteps = 0;  // 0 while no cut is known to fit
+    for (int64_t low = 1, high = step > 0 ? (full - 1) / step : 0; low <= high;) {
+        const int64_t steps = low + (high - low) / 2;
+        g_nSampleCount = full - steps * step;
+        if (ReallocateECGDataBuffer(nSignals)) {
+            fewestSteps = steps;
+            high = steps - 1;
+        } else {
+            low = steps + 1;
+        }
+    }
+    if (fewestSteps == 0) return false;
+    g_nSampleCount = full - fewestSteps * step;
+    return ReallocateECGDataBuffer(nSignals);
 }
 
 int PlaybackKindOf(const WFDB_HEADER* record) {
     return record != nullptr && record == g_pKindRecord ? g_nRecordPlaybackKind : WaveformMIT;
 }
 
-// Reads up to count frames from the record's stream into the first channels of the
-// store. The batch holds whole frames of the record's own signal count, whatever
-// the caller's block claims. False when the batch buffer cannot be had.
+// Where each of the record's signals lands in the store: the first of its values in a
+// frame read by WFDBNextFrameSamples, its samples per frame, its unit, and its skew in
+// store samples (a skewed signal's stored samples belong that many samples earlier).
+struct ChannelLayout {
+    int64_t firstValue;
+    int64_t samplesPerFrame;
+    bool isMicrovolts;
+    int64_t skew;
+};
+
+// Reads the record's stream into the first channels of the store, count samples each at
+// the record's highest rate: a signal of fewer samples per frame repeats each of them, as
+// a high-resolution WFDB reading does. The batch holds whole frames of the record's own
+// signals, whatever the caller's block claims. False when the batch cannot be had.
 bool ReadFrames(WFDB_HEADER* record, int storeChannels, int64_t count) {
     if (record == nullptr || count <= 0 || !IsReadableHeader(record)) return true;
-    const int recordSignals = record->NumberOfSignals;
-    const int channels = std::min(storeChannels, recordSignals);
-    const int batchFrames = std::max(1, kBatchValues / recordSignals);
+    const int channels = std::min(storeChannels, record->NumberOfSignals);
+    const int largest = LargestSamplesPerFrame(record);
+    std::vector<ChannelLayout> layout;
+    int64_t frameValues = 0;
+    for (int c = 0; c < record->NumberOfSignals; ++c) {
+        const WFDB_SIGNAL& signal = record->Signal[c];
+        layout.push_back({frameValues, signal.SamplesPerFrame, signal.ADCUnit == 'u',
+                          static_cast<int64_t>(signal.Skew) * largest});
+        frameValues += signal.SamplesPerFrame;
+    }
+    // A frame is held whole: on the 32-bit target its size is checked against the address space.
+    if (static_cast<uint64_t>(frameValues) > SIZE_MAX / sizeof(double)) return false;
+    const int batchFrames = static_cast<int>(std::max<int64_t>(1, kBatchValues / frameValues));
     std::unique_ptr<double[]> batch(
-        new (std::nothrow) double[static_cast<size_t>(batchFrames) * static_cast<size_t>(recordSignals)]);
+        new (std::nothrow) double[static_cast<size_t>(batchFrames) * static_cast<size_t>(frameValues)]);
     if (!batch) return false;
 
-    bool isMicrovolts[kMaxWFDBSignals];
-    for (int c = 0; c < channels; ++c) isMicrovolts[c] = record->Signal[c].ADCUnit == 'u';
-
-    int64_t done = 0;
-    while (done < count) {
-        const int wanted = static_cast<int>(std::min<int64_t>(batchFrames, count - done));
-        const int got = WFDBNextSample(record, batch.get(), wanted);
+    const int64_t frames = count / largest + (count % largest != 0 ? 1 : 0);
+    for (int64_t done = 0; done < frames;) {
+        const int wanted = static_cast<int>(std::min<int64_t>(batchFrames, frames - done));
+        const int got = WFDBNextFrameSamples(record, batch.get(), wanted);
         for (int c = 0; c < channels; ++c) {
-            double* out = g_pECGData[c] + done;
-            const double* in = batch.get() + c;
-            if (isMicrovolts[c]) {
-                for (int f = 0; f < got; ++f) out[f] = in[static_cast<size_t>(f) * recordSignals] / 1000.0;
-            } else {
-                for (int f = 0; f < got; ++f) out[f] = in[static_cast<size_t>(f) * recordSignals];
+            const ChannelLayout& at = layout[c];
+            double* out = g_pECGData[c];
+            for (int f = 0; f < got; ++f) {
+                const double* in = batch.get() + f * frameValues + at.firstValue;
+                const int64_t first = (done + f) * largest - at.skew;
+                const int64_t end = std::min<int64_t>(largest, count - first);
+                for (int64_t k = std::max<int64_t>(0, -first); k < end; ++k) {
+                    const double value = in[k * at.samplesPerFrame / largest];
+                    out[first + k] = at.isMicrovolts ? value / 1000.0 : value;
+                }
             }
         }
         done += got;
@@ -148,30 +186,35 @@ ECG_HEADER* LoadMITHeader(const char* path) {
     CWFDBHeaderPtr record(WFDBReadHeader(pathCopy.data()));
     if (!record || !WFDBLoadSignal(RecordDirectory(path).c_str(), record.get())) return nullptr;
 
-    // A negative length cannot size a store, and refusing it here leaves the old one whole.
-    if (record->NumberOfSamplesPerSignal < 0) return nullptr;
+    // The record line counts frames; the store holds samples at the highest signal rate.
+    // A negative length or a rate beyond int cannot describe a store, and refusing them
+    // here leaves the old one whole.
+    const int64_t largest = LargestSamplesPerFrame(record.get());
+    const int64_t rate = record->SamplingFrequency * largest;
+    if (record->NumberOfSamplesPerSignal < 0 || rate > INT_MAX) return nullptr;
     const int nSignals = record->NumberOfSignals;
     CHeaderBlockPtr engine(NewECGHeader(nSignals));
     if (!engine) return nullptr;
     strncpy_s(engine->szRecordName, sizeof(engine->szRecordName), record->RecordName, kCopyWhole);
-    engine->nSampleRate = record->SamplingFrequency;
+    engine->nSampleRate = static_cast<int>(rate);
     for (int i = 0; i < nSignals; ++i) {
         ECG_CHANNEL& channel = engine->Channel[i];
         strncpy_s(channel.szLeadName, sizeof(channel.szLeadName), record->Signal[i].Description, kCopyWhole);
         channel.nLead = MappingLeadText(channel.szLeadName);
     }
 
+    CSignalReplacement replacement;
     g_WaveformType = WaveformMIT;
-    g_nSampleCount = record->NumberOfSamplesPerSignal / LargestSamplesPerFrame(record.get());
-    if (!AllocateShorteningStore(nSignals, record->SamplingFrequency)) return nullptr;
+    // The header block counts samples in an int: a longer record is cut there.
+    g_nSampleCount = std::min<int64_t>(record->NumberOfSamplesPerSignal * largest, INT_MAX);
+    const int64_t heldFrames = WFDBFramesInFile(record.get());
+    if (!AllocateShorteningStore(nSignals, rate, heldFrames < 0 ? 0 : heldFrames * largest)) return nullptr;
     engine->nSampleCount = static_cast<int>(g_nSampleCount);
     engine->pWFDBHeader = record.get();
 
     CHeaderBlockPtr copy(CopyECGHeader(engine.get()));
-    if (!copy) {
-        FreeECGDataBuffer();
-        return nullptr;
-    }
+    if (!copy) return nullptr;
+    replacement.Commit();
     // The caller's copy owns the WFDB header from here on.
     record.release();
     SetEngineECGHeader(engine.release());
@@ -189,12 +232,13 @@ int LoadMITDatabase(ECG_HEADER* header) {
     if (nSignals < 0 || nSignals > kMaxWFDBSignals || header->nSampleCount < 0 || header->nSampleRate < 0) return 0;
 
     WFDB_HEADER* record = header->pWFDBHeader;
+    CSignalReplacement replacement;
     g_nSampleCount = header->nSampleCount;
     g_nSampleRate = static_cast<uint32_t>(header->nSampleRate);
     g_WaveformType = PlaybackKindOf(record);
-    if (!ReallocateECGDataBuffer(nSignals)) return 0;
-    if (!ReadFrames(record, nSignals, g_nSampleCount)) return 0;
+    if (!ReallocateECGDataBuffer(nSignals) || !ReadFrames(record, nSignals, g_nSampleCount)) return 0;
     RemoveFirstMinuteOffsets(g_nSampleCount, header->nSampleRate);
+    replacement.Commit();
     return 1;
 }
 

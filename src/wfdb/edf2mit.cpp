@@ -1,9 +1,11 @@
 // EDF to WFDB: the head is checked field by field, the data records are re-ordered
 // into frames, and the header is written last, from the records really converted.
+// EDF+ annotation signals hold text, not samples: they are passed over.
 
 #include "wfdb/edf2mit.h"
 
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <climits>
@@ -29,6 +31,8 @@ namespace {
 constexpr char kVersion[8] = {'0', ' ', ' ', ' ', ' ', ' ', ' ', ' '};
 constexpr size_t kHeadBytes = 256;
 constexpr size_t kSampleBytes = 2;
+constexpr std::string_view kAnnotationLabel = "EDF Annotations";
+constexpr char kSourcePrefix[] = "#EDF source:";
 
 // Offsets and widths of the signal-header fields, in file order.
 struct SignalField {
@@ -64,26 +68,32 @@ int FieldInt(const char (&field)[N]) {
     return ParseLeadingInt(FieldText(field));
 }
 
-// What the conversion needs of one signal, checked to describe a real signal.
+bool IsAnnotationSignal(const EDF_SIGNSAL* signal) { return FieldText(signal->Label) == kAnnotationLabel; }
+
+// What the conversion needs of one signal, checked to describe a real signal. Offsets
+// and sizes are 64-bit: on the 32-bit target a size_t sum of file fields would wrap.
 struct SignalPlan {
     int samplesPerRecord;
     int samplesPerFrame;
-    size_t recordOffset;  // bytes before this signal in a data record
-    std::string line;     // the header's signal line
+    uint64_t recordOffset;  // bytes before this signal in a data record
+    std::string line;       // the header's signal line
 };
 
 struct ConversionPlan {
     int frameFrequency = 0;
     int framesPerRecord = 0;
-    size_t recordBytes = 0;
+    uint64_t recordBytes = 0;  // every signal's samples, annotation signals' included
     std::vector<SignalPlan> signals;
 };
 
-// Blanks would split the unit into header tokens of their own.
-std::string UnitText(std::string_view unit) {
-    std::string text(unit);
+// Field text as one line of header text: control characters, which could end the line
+// or forge another, become '_'; in a unit also blanks, which would split the token,
+// and parentheses, which would read as a baseline.
+std::string HeaderText(std::string_view field, bool isUnit) {
+    std::string text(field);
     for (char& c : text) {
-        if (c == ' ' || c == '\t' || c == '\r' || c == '\n') c = '_';
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F || (isUnit && (c == ' ' || c == '(' || c == ')'))) c = '_';
     }
     return text;
 }
@@ -109,15 +119,16 @@ bool BuildSignalLine(const std::string& recordName, EDF_SIGNSAL* signal, int sam
     if (samplesPerFrame > 1) line.append("x").append(FormatInteger(samplesPerFrame));
     line.append(" ").append(FormatGeneral12(gain));
     if (static_cast<int>(baseline) != adcZero) line.append("(").append(FormatInteger(static_cast<int>(baseline))).append(")");
-    line.append("/").append(UnitText(FieldText(signal->PhysicalDimension)));
+    line.append("/").append(HeaderText(FieldText(signal->PhysicalDimension), true));
     line.append(" ").append(FormatInteger(adcResolution)).append(" ").append(FormatInteger(adcZero)).append(" 0 0 0");
-    line.append(" ").append(FieldText(signal->Label)).append("\n");
+    line.append(" ").append(HeaderText(FieldText(signal->Label), false)).append("\n");
     return true;
 }
 
 // Works out frames and signal lines. False for a file whose records cannot be put in
-// frames truthfully: no duration, a signal without samples, a frame frequency below 1,
-// or samples per frame that would take more from a record than it holds.
+// frames truthfully: no duration, no signal but annotations, a signal without samples, a
+// frame frequency below 1, no whole frame in a record, or samples per frame that would
+// take more from a record than it holds.
 bool PlanConversion(EDF_HEADER* header, const std::string& recordName, ConversionPlan& plan) {
     const int signalCount = GetEDFSignalCount(header);
     const double duration = FieldReal(header->DurationOfEachDataRecordInSeconds);
@@ -131,15 +142,18 @@ bool PlanConversion(EDF_HEADER* header, const std::string& recordName, Conversio
         SignalPlan entry{};
         entry.samplesPerRecord = FieldInt(signal->NumberOfSamplesPerRecord);
         if (entry.samplesPerRecord < 1) return false;
+        entry.recordOffset = plan.recordBytes;
+        plan.recordBytes += static_cast<uint64_t>(entry.samplesPerRecord) * kSampleBytes;
+        if (IsAnnotationSignal(signal)) continue;
         const double perFrame = entry.samplesPerRecord / duration / plan.frameFrequency + 0.5;
         if (!(perFrame >= 1.0 && perFrame < INT_MAX)) return false;
         entry.samplesPerFrame = static_cast<int>(perFrame);
-        entry.recordOffset = plan.recordBytes;
-        plan.recordBytes += static_cast<size_t>(entry.samplesPerRecord) * kSampleBytes;
         if (!BuildSignalLine(recordName, signal, entry.samplesPerFrame, entry.line)) return false;
         plan.signals.push_back(std::move(entry));
     }
+    if (plan.signals.empty()) return false;
     plan.framesPerRecord = plan.signals[0].samplesPerRecord / plan.signals[0].samplesPerFrame;
+    if (plan.framesPerRecord < 1) return false;
     for (const SignalPlan& entry : plan.signals) {
         if (static_cast<int64_t>(plan.framesPerRecord) * entry.samplesPerFrame > entry.samplesPerRecord) return false;
     }
@@ -154,20 +168,22 @@ int64_t DataBytes(FILE* file, int signalCount) {
 }
 
 // Writes the records in frame order; returns how many complete records were converted
-// (a record cut short ends the conversion), or -1 on a write error.
+// (a record cut short ends the conversion), or -1 on a write error. The caller has
+// bounded the record size by the file and the address space.
 int64_t ConvertRecords(FILE* input, FILE* output, const ConversionPlan& plan, int64_t records) {
-    std::unique_ptr<unsigned char[]> record(new (std::nothrow) unsigned char[plan.recordBytes]);
-    std::unique_ptr<unsigned char[]> frames(new (std::nothrow) unsigned char[plan.recordBytes]);
+    const auto recordBytes = static_cast<size_t>(plan.recordBytes);
+    std::unique_ptr<unsigned char[]> record(new (std::nothrow) unsigned char[recordBytes]);
+    std::unique_ptr<unsigned char[]> frames(new (std::nothrow) unsigned char[recordBytes]);
     if (!record || !frames) return -1;
     int64_t done = 0;
     for (; done < records; ++done) {
-        if (std::fread(record.get(), 1, plan.recordBytes, input) != plan.recordBytes) break;
+        if (std::fread(record.get(), 1, recordBytes, input) != recordBytes) break;
         unsigned char* out = frames.get();
         for (int f = 0; f < plan.framesPerRecord; ++f) {
             for (const SignalPlan& signal : plan.signals) {
                 // Format 16 keeps EDF's byte order, so samples move as bytes.
                 const size_t bytes = static_cast<size_t>(signal.samplesPerFrame) * kSampleBytes;
-                std::memcpy(out, record.get() + signal.recordOffset + f * bytes, bytes);
+                std::memcpy(out, record.get() + static_cast<size_t>(signal.recordOffset) + f * bytes, bytes);
                 out += bytes;
             }
         }
@@ -231,13 +247,41 @@ double CalcSamplingFrequency(EDF_HEADER* pHeader) {
     const int signalCount = GetEDFSignalCount(pHeader);
     if (signalCount < 1) return 0.0;
     const double duration = FieldReal(pHeader->DurationOfEachDataRecordInSeconds);
-    double frequency = FieldReal(GetEDFSignal(pHeader, 0)->NumberOfSamplesPerRecord) / duration;
-    if (!std::isfinite(frequency) || frequency <= 0.0) return 0.0;
-    for (int i = 1; i < signalCount; ++i) {
-        const double rate = FieldReal(GetEDFSignal(pHeader, i)->NumberOfSamplesPerRecord) / duration;
-        if (rate != frequency) frequency = gcd(frequency, rate);
+    double frequency = 0.0;
+    for (int i = 0; i < signalCount; ++i) {
+        const EDF_SIGNSAL* signal = GetEDFSignal(pHeader, i);
+        if (IsAnnotationSignal(signal)) continue;
+        const double rate = FieldReal(signal->NumberOfSamplesPerRecord) / duration;
+        if (frequency == 0.0) {
+            if (!std::isfinite(rate) || rate <= 0.0) return 0.0;
+            frequency = rate;
+        } else if (rate != frequency) {
+            frequency = gcd(frequency, rate);
+        }
     }
     return frequency;
+}
+
+bool ReadEDFSourceStamp(int fd, std::string& stamp) {
+    struct stat info {};
+    if (fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) return false;
+    EDF_HEADER head;
+    if (pread(fd, &head, sizeof(head), 0) != static_cast<ssize_t>(sizeof(head))) return false;
+    const int signalCount = FieldInt(head.NumberOfSignals);
+    if (signalCount < 1) return false;
+    // Four characters hold at most 9999 signals: the whole head is below 2.6 MB.
+    std::vector<unsigned char> block(kHeadBytes * (static_cast<size_t>(signalCount) + 1));
+    if (pread(fd, block.data(), block.size(), 0) != static_cast<ssize_t>(block.size())) return false;
+    uint64_t hash = 0xCBF29CE484222325u;  // FNV-1a, 64 bits
+    for (unsigned char byte : block) hash = (hash ^ byte) * 0x100000001B3u;
+    char text[128];
+    // The device and inode tell apart two files written alike within one clock tick.
+    std::snprintf(text, sizeof(text), "%s file %llx:%llx, %lld bytes, modified %lld.%09ld, head %016llx", kSourcePrefix,
+                  static_cast<unsigned long long>(info.st_dev), static_cast<unsigned long long>(info.st_ino),
+                  static_cast<long long>(info.st_size), static_cast<long long>(info.st_mtim.tv_sec),
+                  static_cast<long>(info.st_mtim.tv_nsec), static_cast<unsigned long long>(hash));
+    stamp = text;
+    return true;
 }
 
 bool edf2mit(const char* filePath, const char* destFolder) {
@@ -252,17 +296,19 @@ bool edf2mit(const char* filePath, const char* destFolder) {
     std::unique_ptr<EDF_HEADER, decltype(&std::free)> header(ReadHeader(input.get()), &std::free);
     if (!header) return false;
     ConversionPlan plan;
-    if (!PlanConversion(header.get(), recordName, plan)) return false;
+    std::string stamp;
+    if (!PlanConversion(header.get(), recordName, plan) || !ReadEDFSourceStamp(fileno(input.get()), stamp)) return false;
 
     // Only complete records are converted: an unknown count (negative) means all of
-    // them, a claim beyond the file means those it holds. The sample count of signal 0
-    // must stay within what the header's int can say.
+    // them, a claim beyond the file means those it holds. A record larger than the file,
+    // or than the address space, is none. The frame count must stay within what the
+    // header's int can say.
     const int64_t dataBytes = DataBytes(input.get(), GetEDFSignalCount(header.get()));
-    if (dataBytes < 0) return false;
+    if (dataBytes < 0 || plan.recordBytes > static_cast<uint64_t>(dataBytes) || plan.recordBytes > SIZE_MAX) return false;
     int64_t records = dataBytes / static_cast<int64_t>(plan.recordBytes);
     const int claimed = FieldInt(header->NumberOfDataRecords);
     if (claimed >= 0 && claimed < records) records = claimed;
-    records = std::min<int64_t>(records, INT_MAX / plan.signals[0].samplesPerRecord);
+    records = std::min<int64_t>(records, INT_MAX / plan.framesPerRecord);
     if (records < 1) return false;
 
     CRecordOutputFiles outputs;
@@ -273,8 +319,9 @@ bool edf2mit(const char* filePath, const char* destFolder) {
 
     std::string text = recordName + " " + FormatInteger(static_cast<long long>(plan.signals.size())) + " " +
                        FormatInteger(plan.frameFrequency) + " " +
-                       FormatInteger(plan.signals[0].samplesPerRecord * converted) + "\n";
+                       FormatInteger(plan.framesPerRecord * converted) + "\n";
     for (const SignalPlan& signal : plan.signals) text += signal.line;
+    text += stamp + "\n";
     return std::fwrite(text.data(), 1, text.size(), outputs.Header()) == text.size() && outputs.Commit();
 }
 

@@ -3,6 +3,7 @@
 // that the record-header parser reads back. WFDBConvertEDF (tavo_ext.h) is the entry.
 
 #include <cstdio>
+#include <string>
 
 // The fixed 256-byte head of an EDF file, as stored (ASCII, space padded, not terminated).
 struct EDF_HEADER {
@@ -44,14 +45,21 @@ EDF_HEADER* ReadHeader(FILE* pFile);
 int GetEDFSignalCount(const EDF_HEADER* pHeader);
 EDF_SIGNSAL* GetEDFSignal(EDF_HEADER* pHeader, int index);
 
-// The common frame frequency: the rates spb / duration folded with gcd. 0 when a
+// The common frame frequency: the rates spb / duration of the signals other than EDF+
+// annotation signals, folded with gcd. 0 when there is no such signal or the first
 // rate is not a positive finite number.
 double CalcSamplingFrequency(EDF_HEADER* pHeader);
+
+// What identifies the EDF file open as fd: one header comment line (no line end) naming
+// its device and inode, size, modification time and a hash of its head and signal headers. The converter
+// writes it into the record it makes. False when the file is not a regular file or its
+// head cannot be read.
+bool ReadEDFSourceStamp(int fd, std::string& stamp);
 
 // Replaces the trailing blanks of a size-character field by NUL.
 void TrimString(char* psz, int size);
 
-// Converts filePath (ending in ".edf") into <record>.hea and <record>.dat in destFolder.
-// True when both were written; false, with neither file left behind, for a file this
+// Converts filePath (ending in ".edf") into <record>.hea and <record>.dat in destFolder,
+// the header closing with the file's source stamp. True when both were written; false, with neither file left behind, for a file this
 // converter cannot represent truthfully or an output it cannot write.
 bool edf2mit(const char* filePath, const char* destFolder);

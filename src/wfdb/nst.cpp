@@ -1,6 +1,7 @@
 // The noise stress test: ECG record plus scaled noise records, written as a
-// format-212 record. Reading, amplitudes and header text come from the rest of
-// the WFDB library; this unit owns the schedule, the mixing and the output files.
+// format-212 record, or format 16 when the ECG's values need more than 12 bits.
+// Reading, amplitudes and header text come from the rest of the WFDB library; this
+// unit owns the schedule, the mixing and the output files.
 
 #include "wfdb/nst.h"
 
@@ -30,6 +31,8 @@ constexpr int64_t kCleanSeconds = 300;   // the record starts with five clean mi
 constexpr int64_t kStretchSeconds = 120;  // then noise is switched on and off every two minutes
 constexpr int kLowest212 = -2048;
 constexpr int kHighest212 = 2047;
+constexpr int kLowest16 = -32768;
+constexpr int kHighest16 = 32767;
 
 // Saturating conversion toward zero: gains from tiny noise amplitudes can push a
 // sum beyond int, where a plain conversion is undefined.
@@ -91,35 +94,51 @@ void DoProcessNSTGetNoiseRatio(WFDB_HEADER* pECG, const double* ecgAmplitude, NO
     }
 }
 
-// Samples into the format-212 stream in pairs, signal after signal and frame
-// after frame, as the 212 reader takes them back; an odd total is padded with 0.
-class C212Writer {
+// True when some ECG signal's values may need more than the 12 bits of format 212: a
+// resolution above 12, or format 16 without a resolution.
+bool NeedsFormat16(const WFDB_HEADER* pECG) {
+    for (int i = 0; i < pECG->NumberOfSignals; ++i) {
+        const WFDB_SIGNAL& signal = pECG->Signal[i];
+        if (signal.ADCResolution > 12 || (signal.Format == 16 && signal.ADCResolution <= 0)) return true;
+    }
+    return false;
+}
+
+// Samples into the data file signal after signal and frame after frame, as the readers
+// take them back: format 16 low byte first, or format 212 in pairs, where an odd total
+// closes with a two-byte group holding the last sample alone.
+class CSampleWriter {
 public:
-    explicit C212Writer(FILE* file) : m_file(file) {}
+    CSampleWriter(FILE* file, bool isFormat16) : m_file(file), m_isFormat16(isFormat16) {}
+
+    int Lowest() const { return m_isFormat16 ? kLowest16 : kLowest212; }
+    int Highest() const { return m_isFormat16 ? kHighest16 : kHighest212; }
 
     void Put(int value) {
-        if (!m_hasPending) {
+        if (m_isFormat16) {
+            putc_unlocked(value & 0xFF, m_file);
+            putc_unlocked((value >> 8) & 0xFF, m_file);
+        } else if (!m_hasPending) {
             m_pending = value;
             m_hasPending = true;
-            return;
+        } else {
+            putc_unlocked(m_pending & 0xFF, m_file);
+            putc_unlocked(((m_pending >> 8) & 0x0F) | (((value >> 8) & 0x0F) << 4), m_file);
+            putc_unlocked(value & 0xFF, m_file);
+            m_hasPending = false;
         }
-        WriteGroup(m_pending, value);
-        m_hasPending = false;
     }
 
     void Finish() {
-        if (m_hasPending) WriteGroup(m_pending, 0);
+        if (!m_hasPending) return;
+        putc_unlocked(m_pending & 0xFF, m_file);
+        putc_unlocked((m_pending >> 8) & 0x0F, m_file);
         m_hasPending = false;
     }
 
 private:
-    void WriteGroup(int first, int second) {
-        putc_unlocked(first & 0xFF, m_file);
-        putc_unlocked(((first >> 8) & 0x0F) | (((second >> 8) & 0x0F) << 4), m_file);
-        putc_unlocked(second & 0xFF, m_file);
-    }
-
     FILE* m_file;
+    bool m_isFormat16;
     int m_pending = 0;
     bool m_hasPending = false;
 };
@@ -141,9 +160,10 @@ std::string FormatGain(double gain) {
 
 // The output header, or false when the output path cannot be described by one:
 // the record line names the record, and each signal line names the data file
-// as written (its file name need not be the 15-character record name). Every
-// line must be one header line, so names with blanks or too long are refused.
-bool BuildOutputHeader(WFDB_HEADER* pECG, const std::string& outputPath, std::string& text) {
+// as written (its file name need not be the 15-character record name) and carries
+// the input signal's unit. Every line must be one header line, so names
+// with blanks or too long are refused.
+bool BuildOutputHeader(WFDB_HEADER* pECG, const std::string& outputPath, bool isFormat16, std::string& text) {
     const std::string fileName = outputPath.substr(outputPath.rfind('/') + 1);
     char recordName[16] = {};
     GetRecordName(outputPath.c_str(), recordName);
@@ -155,9 +175,11 @@ bool BuildOutputHeader(WFDB_HEADER* pECG, const std::string& outputPath, std::st
     for (int i = 0; i < pECG->NumberOfSignals; ++i) {
         const WFDB_SIGNAL& signal = pECG->Signal[i];
         // The samples are written less their baseline, so the baseline is 0.
-        const std::string line = fileName + ".dat 212 " + FormatGain(signal.ADCGain) + "(0) " +
-                                 FormatInt(signal.ADCResolution) + " " + FormatInt(signal.ADCZero) +
-                                 " 0 0 0 " + signal.Description + "\n";
+        std::string line = fileName + ".dat " + (isFormat16 ? "16" : "212");
+        line.append(" ").append(FormatGain(signal.ADCGain)).append("(0)");
+        if (signal.Units[0] != '\0') line.append("/").append(signal.Units);
+        line.append(" ").append(FormatInt(signal.ADCResolution)).append(" ").append(FormatInt(signal.ADCZero));
+        line.append(" 0 0 0 ").append(signal.Description).append("\n");
         if (line.size() > static_cast<size_t>(kWFDBLineLength)) return false;
         text += line;
     }
@@ -169,7 +191,7 @@ bool BuildOutputHeader(WFDB_HEADER* pECG, const std::string& outputPath, std::st
 struct CNoiseRun {
     WFDB_HEADER* ecg;
     std::vector<NOISE_ITEM>& items;
-    C212Writer writer;
+    CSampleWriter writer;
     std::vector<double> frame;
     std::vector<int> output;
     std::vector<int> offset;
@@ -207,8 +229,8 @@ bool DoProcessNSTAddNoise(CNoiseRun& run, int64_t frames) {
         for (size_t i = 0; i < run.frame.size(); ++i) {
             run.frame[i] -= run.ecg->Signal[i].ADCBaseLine;
             const int value = TruncateToInt(run.frame[i] + run.NoiseSum(i) - run.offset[i]);
-            // Clipped to the 12 bits of the format: wrapping would turn an overshoot into a full-scale jump.
-            run.output[i] = std::clamp(value, kLowest212, kHighest212);
+            // Clipped to the bits of the format: wrapping would turn an overshoot into a full-scale jump.
+            run.output[i] = std::clamp(value, run.writer.Lowest(), run.writer.Highest());
             run.writer.Put(run.output[i]);
         }
     }
@@ -265,12 +287,13 @@ int nst() {
         item.Noise.assign(static_cast<size_t>(item.WFDBHeader->NumberOfSignals), 0.0);
     }
 
+    const bool isFormat16 = NeedsFormat16(ecg.get());
     std::string headerText;
-    if (!BuildOutputHeader(ecg.get(), g_strOutputFilePath, headerText)) return kNSTCannotWrite;
+    if (!BuildOutputHeader(ecg.get(), g_strOutputFilePath, isFormat16, headerText)) return kNSTCannotWrite;
     CRecordOutputFiles files;
     if (!files.Create(g_strOutputFilePath + ".hea", g_strOutputFilePath + ".dat")) return kNSTCannotWrite;
 
-    CNoiseRun run{ecg.get(), g_vecNoiseItem, C212Writer(files.Signal()), std::vector<double>(signals, 0.0),
+    CNoiseRun run{ecg.get(), g_vecNoiseItem, CSampleWriter(files.Signal(), isFormat16), std::vector<double>(signals, 0.0),
                   std::vector<int>(signals, 0), std::vector<int>(signals, 0)};
     const int64_t frequency = ecg->SamplingFrequency;
     bool isRecordLeft = DoProcessNSTAddNoise(run, kCleanSeconds * frequency);

@@ -1,7 +1,8 @@
 #pragma once
 // Noise stress test: mixes recorded noise, scaled to a signal-to-noise ratio,
 // into an ECG record in alternating two-minute stretches after five clean
-// minutes, and writes the result as a format-212 record. The configuration is
+// minutes, and writes the result as a format-212 record (format 16 when the ECG's
+// values need more than 12 bits), each signal in its input's unit. The configuration is
 // process-wide and unlocked; callers serialise every use of it.
 
 #include <string>

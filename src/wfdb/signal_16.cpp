@@ -41,6 +41,11 @@ int NextSampleEx16(WFDB_HEADER* pHeader, int* values, int count) {
     return WalkFrames<CFormat16>(pHeader, values, count);
 }
 
+int NextFrameSamples16(WFDB_HEADER* pHeader, double* values, int count) {
+    if (!CanWalkFrames(pHeader) || values == nullptr || count < 1) return 0;
+    return WalkFrames<CFormat16, double, true>(pHeader, values, count);
+}
+
 bool SeekTo16(WFDB_HEADER* pHeader, int position, bool isSeconds) {
     int64_t sampleIndex = 0;
     int64_t byte = 0;
@@ -59,4 +64,4 @@ bool SeekEx16(WFDB_HEADER* pHeader, int position) { return SeekTo16(pHeader, pos
 
 }  // namespace
 
-const SIGNAL_HANDLER g_SignalHandler16 = {NextSample16, NextSampleEx16, Seek16, SeekEx16};
+const SIGNAL_HANDLER g_SignalHandler16 = {NextSample16, NextSampleEx16, Seek16, SeekEx16, NextFrameSamples16};

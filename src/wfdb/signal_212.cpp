@@ -1,5 +1,6 @@
 // Format 212 reader: samples in pairs, two 12-bit values in three bytes. A pair
-// may span signals and frames, so the second sample waits in the header.
+// may span signals and frames, so the second sample waits in the header. A file of
+// an odd sample count ends in a two-byte group that holds its last sample alone.
 
 #include <sys/types.h>
 
@@ -22,15 +23,17 @@ double DAC(WFDB_HEADER* pHeader, int channel, short value) {
 }
 
 // A = byte0 + low nibble of byte1 x 256; B = byte2 + high nibble of byte1 x 256.
-bool ReadGroup(FILE* file, short& first, short& second) {
+// Returns the samples the group gave: 2, 1 for the closing two-byte group, 0 at the end.
+int ReadGroup(FILE* file, short& first, short& second) {
     // The stream is owned by one reader at a time, so stdio's per-call locking is wasted.
     const int byte0 = getc_unlocked(file);
     const int byte1 = getc_unlocked(file);
-    const int byte2 = getc_unlocked(file);
-    if ((byte0 | byte1 | byte2) < 0) return false;
+    if ((byte0 | byte1) < 0) return 0;
     first = static_cast<short>(byte0 | ((byte1 & 0x0F) << 8));
+    const int byte2 = getc_unlocked(file);
+    if (byte2 < 0) return 1;
     second = static_cast<short>(byte2 | ((byte1 & 0xF0) << 4));
-    return true;
+    return 2;
 }
 
 struct CFormat212 {
@@ -42,10 +45,10 @@ struct CFormat212 {
             return true;
         }
         short second = 0;
-        if (!ReadGroup(file, value, second)) return false;
+        const int taken = ReadGroup(file, value, second);
         cursor.LastValue = second;
-        cursor.HasLastValue = 1;
-        return true;
+        cursor.HasLastValue = taken == 2 ? 1 : 0;
+        return taken > 0;
     }
     static int Raw(WFDB_HEADER* pHeader, int channel, short value) { return DACEx(pHeader, channel, value); }
     static double Physical(WFDB_HEADER* pHeader, int channel, short value) { return DAC(pHeader, channel, value); }
@@ -59,6 +62,11 @@ int NextSample212(WFDB_HEADER* pHeader, double* values, int count) {
 int NextSampleEx212(WFDB_HEADER* pHeader, int* values, int count) {
     if (!CanWalkFrames(pHeader) || values == nullptr || count < 1) return 0;
     return WalkFrames<CFormat212>(pHeader, values, count);
+}
+
+int NextFrameSamples212(WFDB_HEADER* pHeader, double* values, int count) {
+    if (!CanWalkFrames(pHeader) || values == nullptr || count < 1) return 0;
+    return WalkFrames<CFormat212, double, true>(pHeader, values, count);
 }
 
 // Sample n lies in group n / 2; an odd n is that group's B, so the group is
@@ -78,7 +86,7 @@ bool SeekTo212(WFDB_HEADER* pHeader, int position, bool isSeconds) {
     if (sampleIndex % 2 == 0) return true;
     short first = 0;
     short second = 0;
-    if (!ReadGroup(file, first, second)) return false;
+    if (ReadGroup(file, first, second) != 2) return false;
     cursor.LastValue = second;
     cursor.HasLastValue = 1;
     return true;
@@ -89,4 +97,4 @@ bool SeekEx212(WFDB_HEADER* pHeader, int position) { return SeekTo212(pHeader, p
 
 }  // namespace
 
-const SIGNAL_HANDLER g_SignalHandler212 = {NextSample212, NextSampleEx212, Seek212, SeekEx212};
+const SIGNAL_HANDLER g_SignalHandler212 = {NextSample212, NextSampleEx212, Seek212, SeekEx212, NextFrameSamples212};

@@ -17,13 +17,14 @@ bool CanWalkFrames(const WFDB_HEADER* pHeader);
 // seek by seconds without a sampling frequency, or a count beyond 64 bits.
 bool GetSeekSampleIndex(const WFDB_HEADER* pHeader, int position, bool isSeconds, int64_t* sampleIndex);
 
-// Frame walk of NextSample and NextSampleEx. Format supplies
+// Frame walk of NextSample, NextSampleEx and NextFrameSamples. Format supplies
 //   bool Take(WFDB_HEADER*, FILE*, short& value)  the next stored sample, false at the end;
 //   int Raw(WFDB_HEADER*, int channel, short value)  the signed ADC value;
 //   double Physical(WFDB_HEADER*, int channel, short value)  (raw - baseline) / gain.
-// Fills count frames of NumberOfSignals values; each is the mean over the
-// signal's samples in the frame. Returns the frames completed before the end.
-template <class Format, class Value>
+// Fills count frames; each holds one value per signal, the mean over the signal's
+// samples in the frame, or with kEachSample every sample's physical value, signal after
+// signal. Returns the frames completed before the end.
+template <class Format, class Value, bool kEachSample = false>
 int WalkFrames(WFDB_HEADER* pHeader, Value* values, int count) {
     FILE* file = pHeader->Reserved.SignalFile.pFile;
     const int signals = pHeader->NumberOfSignals;
@@ -31,7 +32,13 @@ int WalkFrames(WFDB_HEADER* pHeader, Value* values, int count) {
     for (int frame = 0; frame < count; ++frame) {
         for (int channel = 0; channel < signals; ++channel) {
             const int samplesPerFrame = pHeader->Signal[channel].SamplesPerFrame;
-            if constexpr (std::is_same_v<Value, double>) {
+            if constexpr (kEachSample) {
+                for (int k = 0; k < samplesPerFrame; ++k) {
+                    short value;
+                    if (!Format::Take(pHeader, file, value)) return frame;
+                    *out++ = Format::Physical(pHeader, channel, value);
+                }
+            } else if constexpr (std::is_same_v<Value, double>) {
                 double sum = 0.0;
                 for (int k = 0; k < samplesPerFrame; ++k) {
                     short value;

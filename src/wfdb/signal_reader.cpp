@@ -3,6 +3,8 @@
 
 #include "wfdb/signal_reader.h"
 
+#include <sys/stat.h>
+
 #include <cmath>
 #include <string>
 
@@ -86,6 +88,22 @@ int IsReadableHeader(WFDB_HEADER* pHeader) {
 int WFDBNextSample(WFDB_HEADER* pHeader, double* values, int count) {
     const SIGNAL_HANDLER* handler = GetSignalHandler(pHeader);
     return handler == nullptr ? 0 : handler->NextSample(pHeader, values, count);
+}
+
+int WFDBNextFrameSamples(WFDB_HEADER* pHeader, double* values, int count) {
+    const SIGNAL_HANDLER* handler = GetSignalHandler(pHeader);
+    return handler == nullptr ? 0 : handler->NextFrameSamples(pHeader, values, count);
+}
+
+int64_t WFDBFramesInFile(WFDB_HEADER* pHeader) {
+    struct stat info {};
+    if (!IsReadableHeader(pHeader) || fstat(fileno(pHeader->Reserved.SignalFile.pFile), &info) != 0) return -1;
+    const int64_t bytes = info.st_size;
+    // A 212 file of an odd sample count closes with a two-byte group holding one sample.
+    const int64_t samples = pHeader->Signal[0].Format == 16 ? bytes / 2 : bytes / 3 * 2 + (bytes % 3 == 2 ? 1 : 0);
+    int64_t samplesPerFrame = 0;
+    for (int i = 0; i < pHeader->NumberOfSignals; ++i) samplesPerFrame += pHeader->Signal[i].SamplesPerFrame;
+    return samples / samplesPerFrame;
 }
 
 bool WFDBSeek(WFDB_HEADER* pHeader, int position) {

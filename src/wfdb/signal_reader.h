@@ -3,6 +3,8 @@
 // positioning for a parsed header. The header holds the cursor (stream position
 // and 212 pairing state); one header is read by one thread at a time.
 
+#include <cstdint>
+
 #include "wfdb/wfdb_header.h"
 
 // One format's operations. Seek positions in whole seconds, SeekEx in samples
@@ -16,6 +18,7 @@ struct SIGNAL_HANDLER {
     SignalNextSampleEx NextSampleEx;  // count frames of raw ADC values (integer mean per frame)
     SignalSeek Seek;
     SignalSeek SeekEx;
+    SignalNextSample NextFrameSamples;  // count frames of every sample's physical value
 };
 
 extern const SIGNAL_HANDLER g_SignalHandler16;
@@ -39,6 +42,15 @@ int IsReadableHeader(WFDB_HEADER* pHeader);
 // Returns the frames completed; 0 at the end, for a header that is not
 // readable, a null values or a count below 1.
 int WFDBNextSample(WFDB_HEADER* pHeader, double* values, int count);
+
+// count frames of every sample: each frame holds, signal after signal, the physical
+// values of the signal's SamplesPerFrame samples. Returns the frames completed, as
+// WFDBNextSample does.
+int WFDBNextFrameSamples(WFDB_HEADER* pHeader, double* values, int count);
+
+// Complete frames the open signal file holds, from its size; -1 when the header is not
+// readable or the size is unknown.
+int64_t WFDBFramesInFile(WFDB_HEADER* pHeader);
 
 // Positions the reader at second position. False when the header is not
 // readable, position is negative, the record has no sampling frequency, or

@@ -132,7 +132,10 @@ bool ParseGainField(std::string_view field, WFDB_SIGNAL* pSignal) {
     const double gain = ParseLeadingDouble(field);
     pSignal->ADCGain = gain == 0.0 ? kDefaultGain : gain;
     const size_t slash = field.find('/');
-    if (slash != std::string_view::npos && slash + 1 < field.size()) pSignal->ADCUnit = field[slash + 1];
+    if (slash != std::string_view::npos && slash + 1 < field.size()) {
+        pSignal->ADCUnit = field[slash + 1];
+        CopyBounded(pSignal->Units, sizeof(pSignal->Units), field.substr(slash + 1));
+    }
     return hasBaseLine;
 }
 

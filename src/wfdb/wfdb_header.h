@@ -33,6 +33,7 @@ struct WFDB_SIGNAL {
     int32_t Checksum;
     int32_t BlockSize;
     char Description[16];
+    char Units[32];  // the whole unit as written, at most 31 characters; empty when none
 };
 
 // A stream pointer in an 8-byte slot on both the 64-bit and the 32-bit target.

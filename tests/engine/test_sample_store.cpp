@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstdint>
 #include <limits>
 #include <vector>
@@ -184,4 +185,9 @@ TEST(GetWaveformSignal, PeriodicWavesIgnoreTheTwoSampleScratchStore) {
     EXPECT_NEAR(g_preview[750].leads[11], -1.0, 1e-9) << "V6";
     EXPECT_DOUBLE_EQ(g_preview.back().time, 5.0);
     for (int ch = 0; ch < 8; ++ch) EXPECT_EQ(g_pECGData[ch][0] + g_pECGData[ch][1], 0.0) << "no scratch slot written";
+    // From second -1, a 2 mV triangle stays within its +-1 mV.
+    ASSERT_TRUE(LoadWaveform(WAVEFORM_TRIANGLE, 1.0, 2.0));
+    g_preview.clear();
+    ASSERT_TRUE(GetWaveformSignal(-1, 1, Record));
+    for (const auto& frame : g_preview) ASSERT_LE(std::fabs(frame.leads[0]), 1.0) << frame.time;
 }

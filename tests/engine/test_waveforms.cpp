@@ -24,6 +24,7 @@ struct Corner {
 }  // namespace
 
 // Zero, negative and NaN frequencies are a period that never ends; a zero width pulse rests.
+// A position before 0 lies in an earlier period, or at the start of an endless one.
 TEST(Waveforms, EveryShapeAtItsCorners) {
     using Load = std::function<bool()>;
     auto wave = [](WAVEFORM_TYPE type, double hz) -> Load { return [=] { return LoadWaveform(type, hz, 2.0); }; };
@@ -32,10 +33,10 @@ TEST(Waveforms, EveryShapeAtItsCorners) {
     struct Case { Load load; int kind; std::vector<Corner> corners; };
     const std::vector<Case> cases = {
         {wave(WAVEFORM_SINE, 1), WaveformSine, {{0, 0}, {250, 1}, {500, 0}, {501, -0.006283143965558951}, {1750, -1}}},
-        {wave(WAVEFORM_TRIANGLE, 1), WaveformTriangle, {{0, 0}, {125, 0.5}, {250, 1}, {501, -0.004}, {750, -1}}},
-        {wave(WAVEFORM_SQUARE, 1), WaveformSquare, {{0, 1}, {500, 1}, {501, -1}, {999, -1}, {1000, 1}}},
+        {wave(WAVEFORM_TRIANGLE, 1), WaveformTriangle, {{0, 0}, {125, 0.5}, {250, 1}, {501, -0.004}, {750, -1}, {-250, -1}, {-750, 1}}},
+        {wave(WAVEFORM_SQUARE, 1), WaveformSquare, {{0, 1}, {500, 1}, {501, -1}, {999, -1}, {1000, 1}, {-250, -1}}},
         {rect(100, 1), WaveformRectanglePulse, {{0, 1}, {100, 1}, {101, -1}, {501, -1}, {1000, 1}}},
-        {tri(100, 1), WaveformTrianglePulse, {{0, -1}, {25, 0}, {50, 1}, {75, 0}, {100, -1}, {501, -1}, {1050, 1}}},
+        {tri(100, 1), WaveformTrianglePulse, {{0, -1}, {25, 0}, {50, 1}, {75, 0}, {100, -1}, {501, -1}, {1050, 1}, {-950, 1}}},
         {rect(1500, 1), WaveformRectanglePulse, {{0, 1}, {600, 1}, {999, 1}}},
         {rect(0, 1), WaveformRectanglePulse, {{0, 1}, {1, -1}, {1000, 1}}},
         {tri(0, 1), WaveformTrianglePulse, {{0, -1}, {1, -1}, {500, -1}, {1000, -1}}},
@@ -44,7 +45,7 @@ TEST(Waveforms, EveryShapeAtItsCorners) {
         {wave(WAVEFORM_TRIANGLE, 0), WaveformTriangle, {{0, 0}, {750, 0}}},
         {wave(WAVEFORM_SQUARE, 0), WaveformSquare, {{0, 1}, {501, 1}, {10000000, 1}}},
         {rect(100, 0), WaveformRectanglePulse, {{0, 1}, {100, 1}, {101, -1}, {1000, -1}, {1100, -1}}},
-        {tri(100, 0), WaveformTrianglePulse, {{0, -1}, {50, 1}, {100, -1}, {1050, -1}}},
+        {tri(100, 0), WaveformTrianglePulse, {{0, -1}, {50, 1}, {100, -1}, {1050, -1}, {-1000, -1}}},
         {wave(WAVEFORM_SQUARE, -3), WaveformSquare, {{0, 1}, {700, 1}}},  // only internal callers can pass this
         {wave(WAVEFORM_SINE, std::nan("")), WaveformSine, {{250, 0}}}};
     for (size_t i = 0; i < cases.size(); ++i) {

@@ -49,19 +49,3 @@ TEST(AhaLoader, LoadsTextAndBinaryRecords) {
         EXPECT_EQ(StoreChannel(1), c.lead1);
     }
 }
-
-TEST(AhaLoader, RefusalsLeaveTheStoreButSetTheKind) {
-    CTempDir dir;
-    WriteTextFile(dir.File("good.txt"), "400,800\n");
-    CEcgHeaderPtr good(LoadDatabaseAHA(dir.File("good.txt").c_str()));
-    ASSERT_NE(good, nullptr);
-    WriteTextFile(dir.File("rec.dat"), "400,800\n");
-    for (const std::string& path : {dir.File("rec.dat"), dir.File("missing.txt"), dir.File("missing.ecg"), dir.Path() + "/"}) {
-        g_WaveformType = WaveformMIT;
-        EXPECT_EQ(LoadDatabaseAHA(path.c_str()), nullptr) << path;
-        EXPECT_EQ(g_WaveformType, WaveformAHA);
-        EXPECT_EQ(StoreChannel(1), Mv{2.0});
-    }
-    EXPECT_EQ(LoadDatabaseAHA(nullptr), nullptr);
-    EXPECT_EQ(TAVOLoadDatabaseAHA(dir.File("none.txt").c_str()), nullptr);
-}

@@ -110,14 +110,3 @@ TEST(CseLoader, TextLinesTakeValuesOneTwoAndSevenToTwelve) {
     ASSERT_NE(Load(dir.File("rec.txt")), nullptr);
     for (int ch = 0; ch < 8; ++ch) EXPECT_EQ(StoreChannel(ch), want[ch]) << "channel " << ch;
 }
-
-TEST(CseLoader, ElevenValuesFailTheWholeLoadAfterEarlierLines) {
-    CTempDir dir;
-    WriteTextFile(dir.File("rec.txt"), "1000 2 3 4 5 6 7 8 9 10 11 12\n1 2 3 4 5 6 7 8 9 10 11\n");
-    g_WaveformType = WaveformMIT;
-    EXPECT_EQ(Load(dir.File("rec.txt")), nullptr);
-    EXPECT_EQ(g_WaveformType, WaveformFixedChannels);
-    EXPECT_EQ(StoreChannel(0), (Mv{1.0, 0.0}));
-    EXPECT_EQ(Load(dir.File("missing.txt")), nullptr);
-    EXPECT_EQ(TAVOLoadDatabaseCSE(nullptr), nullptr);
-}

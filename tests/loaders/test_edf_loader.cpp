@@ -3,7 +3,10 @@
 #include "loaders/edf_loader.h"
 
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 #include <unistd.h>
+
+#include <tuple>
 
 #include "loaders/loader_test_support.h"
 #include "loaders/mit_loader.h"
@@ -51,15 +54,16 @@ TEST(EdfLoaderDefault, RepositoryIsADirectoryUnderTheWorkingDirectory) {
     ExpectRecord(header.get(), "r01", 2, 100, 200, WaveformEDF);
     EXPECT_TRUE(FileExists(work.File("c:\\Physionet/r01.hea")));
     EXPECT_TRUE(FileExists(work.File("c:\\Physionet/r01.dat")));
-    // The converted record is reused: the EDF file is no longer needed.
-    ASSERT_EQ(unlink(data.File("r01.edf").c_str()), 0);
-    CEcgHeaderPtr again = Load(data.File("r01.edf"));
-    ASSERT_NE(again, nullptr);
-    EXPECT_EQ(again->nSampleCount, 200);
+    // The converted record is reused, not written again.
+    struct stat converted {}, reused {};
+    ASSERT_EQ(stat(work.File("c:\\Physionet/r01.hea").c_str(), &converted), 0);
+    ASSERT_NE(Load(data.File("r01.edf")), nullptr);
+    ASSERT_EQ(stat(work.File("c:\\Physionet/r01.hea").c_str(), &reused), 0);
+    EXPECT_EQ(std::tuple(reused.st_ino, reused.st_mtim.tv_nsec), std::tuple(converted.st_ino, converted.st_mtim.tv_nsec));
 }
 
-// A record missing its signal file is converted again; only ".edf" converts, another
-// extension loads only a record already converted; a long name is cut to 15 characters.
+// A record missing its signal file is converted again; only ".edf" converts, so another
+// file of the same record name loads nothing; a long name is cut to 15 characters.
 TEST_F(EdfLoader, ConvertsWhenTheRecordIsMissingOrIncomplete) {
     WriteEdf(data.File("r01.edf"), 2);
     ASSERT_NE(Load(data.File("r01.edf")), nullptr);
@@ -75,7 +79,7 @@ TEST_F(EdfLoader, ConvertsWhenTheRecordIsMissingOrIncomplete) {
     EXPECT_FALSE(FileExists(repository.File("r02.hea")));
     WriteEdf(data.File("r02.edf"));
     ASSERT_NE(Load(data.File("r02.edf")), nullptr);
-    EXPECT_NE(Load(data.File("r02.EDF")), nullptr);
+    EXPECT_EQ(Load(data.File("r02.EDF")), nullptr) << "r02.edf's record is not r02.EDF's";
 
     WriteEdf(data.File("abcdefghijklmnopq.edf"));
     header = Load(data.File("abcdefghijklmnopq.edf"));
@@ -110,6 +114,28 @@ TEST_F(EdfLoader, PlaybackKindSurvivesTheSampleLoad) {
     }
 }
 
+// Files whose names cut to one record name, a file changed since its conversion, and a
+// file gone: each load plays the file asked for, or nothing.
+TEST_F(EdfLoader, ReusesARecordOnlyForTheFileItWasConvertedFrom) {
+    auto write = [&](const std::string& name, int records, short level) {
+        WriteBinaryFile(data.File(name), RawEdfFile({Lead("I")}, records, [=](int, long long) { return level; }));
+    };
+    write("patient001_night1.edf", 2, 3);
+    write("patient001_night2.edf", 3, 4);
+    struct Step { const char* name; int records; short level; int count; double mV; };  // records: rewrite > 0, remove < 0
+    for (const Step& step : {Step{"patient001_night1.edf", 0, 0, 200, 2.0}, Step{"patient001_night2.edf", 0, 0, 300, 3.0},
+                             Step{"patient001_night1.edf", 0, 0, 200, 2.0}, Step{"patient001_night1.edf", 4, 5, 400, 4.0},
+                             Step{"patient001_night2.edf", -1, 0, 0, 0.0}}) {
+        if (step.records > 0) write(step.name, step.records, step.level);
+        if (step.records < 0) unlink(data.File(step.name).c_str());
+        CEcgHeaderPtr header = Load(data.File(step.name));
+        ASSERT_EQ(header != nullptr, step.count != 0) << step.name;
+        if (!header) continue;
+        ASSERT_TRUE(TAVOLoadMITDatabase(header.get()));
+        EXPECT_EQ(StoreChannel(0), Mv(size_t(step.count), step.mV)) << step.name;
+    }
+}
+
 TEST_F(EdfLoader, FailuresKeepThePlaybackKind) {
     g_WaveformType = WaveformGenerated;
     EXPECT_EQ(Load(data.File("missing.edf")), nullptr);
@@ -125,19 +151,18 @@ TEST_F(EdfLoader, FailuresKeepThePlaybackKind) {
     EXPECT_EQ(g_WaveformType, WaveformGenerated);
 }
 
-// An EDF+ file from the EDF library carries an annotation signal of 57 samples per
-// 1-second record, so its frame frequency is gcd(100, 57) = 1: one frame per record,
-// each channel the mean of its hundred samples.
-TEST_F(EdfLoader, EdfPlusFileFromTheEdfLibraryLoadsOneFramePerRecord) {
-    if (!kHasEdfWriter) GTEST_SKIP() << "this build has no EDF library to write the file with";
-    // Lead I alternates 3 and 1 in record 0, 5 and 3 in record 1 (gain 1, baseline 1).
-    ASSERT_TRUE(WriteEdfPlusFile(data.File("plus.edf"), {{"I", 100, -2048, 2047, -2048, 2047, "mV"}}, 2,
-                                 [](int, long long n) { return static_cast<short>((n % 2 ? 1 : 3) + 2 * (n / 100)); }));
-    CEcgHeaderPtr header = Load(data.File("plus.edf"));
+// The public EDF+ file plays as its other converter's record does: the same millivolts,
+// signal by signal, at 200 Hz.
+TEST_F(EdfLoader, PublicGeneratorFilePlaysAsTheOtherConvertersRecord) {
+    TAVO_REQUIRE_SHARED_DATA();
+    CEcgHeaderPtr header = Load(SharedDataDir() + "/test_generator_2.edf");
     ASSERT_NE(header, nullptr);
-    EXPECT_EQ(HeaderLabels(header.get()), "I,EDF Annotations");
-    EXPECT_EQ(header->nSampleRate, 1);
-    EXPECT_EQ(header->nSampleCount, 2);
-    ASSERT_EQ(LoadMITDatabase(header.get()), 1);
-    EXPECT_EQ(StoreChannel(0), (Mv{1.0, 3.0}));  // mean raw 2 and 4, less the baseline
+    ASSERT_TRUE(TAVOLoadMITDatabase(header.get()));
+    ExpectRecord(header.get(), "test_generator_", 11, 200, 120000, WaveformEDF);
+    std::vector<Mv> converted;
+    for (int s = 0; s < 11; ++s) converted.push_back(StoreChannel(s));
+    CEcgHeaderPtr other(TAVOLoadMITHeader((SharedDataDir() + "/test_generator_2.hea").c_str()));
+    ASSERT_NE(other, nullptr);
+    ASSERT_TRUE(TAVOLoadMITDatabase(other.get()));
+    for (int s = 0; s < 11; ++s) EXPECT_TRUE(StoreChannel(s) == converted[s]) << "signal " << s;
 }

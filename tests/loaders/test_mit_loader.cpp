@@ -66,13 +66,13 @@ TEST(MitLoader, LoadsEveryPublicRecord) {
         {"100", 2, 360, 650000, "MLII,V5", {II, LEAD_V5}, 212, {mit, mit}},
         {"100s", 2, 360, 21600, "MLII,V5", {II, LEAD_V5}, 212, {mit, mit}},
         {"100_3chan", 3, 360, 999, "I,II,III", {I, II, no}, 212, {mit, mit, mit}},
-        // 212x4 divides the record line's count by the largest samples per frame.
-        {"03700181", 3, 125, 18750, "MCL1,ABP,RESP", {I, no, no}, 0, {}},
+        // The record line counts frames: 75000 at 125 Hz, loaded at MCL1's 4 x 125 Hz.
+        {"03700181", 3, 500, 300000, "MCL1,ABP,RESP", {I, no, no}, 0, {}},
         {"v102s", 4, 250, 75000, "II,V,PLETH,RESP", {II, LEAD_V1, no, no}, 212, {{2281, 0}, {1856, 0}, {1250, 0}, {38880, 0}}},
         {"s0010_re", 12, 1000, 38400, "i,ii,iii,avr,avl,avf,v1,v2,v3,v4,v5,v6",
          {I, II, no, no, no, no, LEAD_V1, LEAD_V2, LEAD_V3, LEAD_V4, LEAD_V5, LEAD_V6}, 16, {12, {2000, 0}}},
         {"test01_00s", 4, 500, 4000, "ECG 1,ECG 2,ECG 3,ECG 4", {I, II, no, no}, 16, {4, {100, 0}}},
-        {"test_generator_2", 12, 1, 3, "squarewave,ramp,pulse,ECG,noise,sine 1 Hz,sine 8 Hz,sine 8.5 Hz,sine 15 Hz,"
+        {"test_generator_2", 12, 200, 120000, "squarewave,ramp,pulse,ECG,noise,sine 1 Hz,sine 8 Hz,sine 8.5 Hz,sine 15 Hz,"
          "sine 17 Hz,sine 50 Hz,EDF Annotations", {no, no, no, II, no, no, no, no, no, no, no, no}, 0, {}},
     };
     for (const Case& c : cases) {
@@ -94,36 +94,37 @@ TEST(MitLoader, LoadsEveryPublicRecord) {
             Mv want;
             for (size_t i = 0; i < raw[s].size() && i < size_t(c.count); ++i)
                 want.push_back((raw[s][i] - c.scales[s].second) / c.scales[s].first);
-            // 100_3chan ends two bytes into its last 3-byte group: that frame is incomplete and stays 0.
             want.resize(size_t(c.count), 0.0);
             ExpectNear(StoreChannel(s), want, "signal " + std::to_string(s));
         }
     }
 }
 
-// 03700181: MCL1 has four samples per frame (averaged); ABP in mmHg sits far above 5
-// and loses its first-minute mean.
-TEST(MitLoader, MultiRateRecordAveragesFramesAndRemovesLargeOffset) {
+// 03700181 at 500 Hz: MCL1's four samples per frame each in turn, ABP (mmHg, far above 5,
+// so it loses its first-minute mean) and RESP repeated four times; RESP's skew of 4 frames
+// takes its samples 16 store samples earlier, and its last 16 are past the file.
+TEST(MitLoader, MultiFrequencyRecordLoadsAtItsHighestRateWithSkewApplied) {
     TAVO_REQUIRE_SHARED_DATA();
     const std::vector<int> raw = DecodeFile212(SharedRecordFile("03700181.dat"));
     CEcgHeaderPtr header = LoadBoth(SharedRecordFile("03700181.hea"));
     ASSERT_NE(header, nullptr);
-    const int frames = header->nSampleCount;
-    ASSERT_GE(raw.size(), size_t(frames) * 6);
-    Mv mcl1, abp;
-    for (int k = 0; k < frames; ++k) {
-        const int* frame = raw.data() + size_t(k) * 6;  // 4 x MCL1, ABP, RESP
-        mcl1.push_back(((frame[0] + frame[1] + frame[2] + frame[3]) / 2963.77) / 4);
+    ASSERT_EQ(raw.size(), 75000u * 6);  // per frame: 4 x MCL1, ABP, RESP
+    Mv mcl1, abp, resp(300000, 0.0);
+    for (size_t i = 0; i < 300000; ++i) {
+        const int* frame = raw.data() + i / 4 * 6;
+        mcl1.push_back(frame[i % 4] / 2963.77);
         abp.push_back((frame[4] + 1605) / 12.84);
+        if (i >= 16) resp[i - 16] = frame[5] / 2000.0;
     }
     ExpectNear(StoreChannel(0), mcl1, "MCL1");
+    ExpectNear(StoreChannel(2), resp, "RESP");
     const Mv loadedAbp = StoreChannel(1);
     ASSERT_EQ(loadedAbp.size(), abp.size());
     double minuteSum = 0.0;
-    for (int k = 0; k < 60 * 125; ++k) minuteSum += loadedAbp[k];
-    EXPECT_NEAR(minuteSum / (60 * 125), 0.0, 1e-9);
+    for (int k = 0; k < 60 * 500; ++k) minuteSum += loadedAbp[k];
+    EXPECT_NEAR(minuteSum / (60 * 500), 0.0, 1e-9);
     EXPECT_GT(abp[0], 5.0) << "the raw channel must carry an offset for this check to mean anything";
-    for (int k = 1; k < frames; k += 97) EXPECT_NEAR(loadedAbp[k] - loadedAbp[0], abp[k] - abp[0], 1e-9);
+    for (int k = 1; k < 300000; k += 97) EXPECT_NEAR(loadedAbp[k] - loadedAbp[0], abp[k] - abp[0], 1e-9);
 }
 
 // The store starts out zero and a short signal file leaves the rest so; a second
@@ -132,9 +133,10 @@ TEST(MitLoader, CountsFramesAndLeavesWhatTheFileLacksZero) {
     CTempDir dir;
     CEcgHeaderPtr header = LoadHeader(WriteRec(dir.Path(), "rec 2 360 650000\n" + Sig("A") + Sig("B", "16x2 200"), {}));
     ASSERT_NE(header, nullptr);
-    EXPECT_EQ(header->nSampleCount, 325000) << "divided by the largest samples per frame";
-    EXPECT_EQ(g_nSampleCount, 325000);
-    EXPECT_EQ(StoreChannel(1), Mv(325000, 0.0));
+    EXPECT_EQ(header->nSampleCount, 1300000) << "650000 frames of two samples of B";
+    EXPECT_EQ(header->nSampleRate, 720);
+    EXPECT_EQ(g_nSampleCount, 1300000);
+    EXPECT_EQ(StoreChannel(1), Mv(1300000, 0.0));
     header = LoadBoth(WriteOne(dir.Path(), 500, std::vector<int>(1000, 100), 2000));
     ASSERT_NE(header, nullptr);
     Mv want(2000, 0.0);
@@ -272,7 +274,8 @@ TEST(MitLoader, RefusalsLeaveTheEngineAsItWas) {
 }
 
 // The five-second shortening stops before the count would reach zero: a record with
-// no rate, or one too long even when cut to a few seconds, fails instead of looping.
+// no rate, or one too long even when cut to a few seconds, fails instead of looping. A
+// length far beyond its file is first cut to what the file holds.
 TEST(MitLoader, ShortensARecordTooLongForMemory) {
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
     GTEST_SKIP() << "an address-space limit cannot be combined with the sanitizers' shadow memory";
@@ -280,6 +283,8 @@ TEST(MitLoader, ShortensARecordTooLongForMemory) {
     CTempDir dir;
     const std::string longRecord = WriteRec(dir.Path(), "long 1 1000 100000000\nlong.dat 16 100 16 0 0 0 0 I\n", {}, "long");
     const std::string noRate = WriteRec(dir.Path(), "norate 1 0 100000000\nnorate.dat 16 100 16 0 0 0 0 I\n", {}, "norate");
+    const std::string huge = WriteRec(dir.Path(), "huge 1 1 2147483647\nhuge.dat 16 100 16 0 0 0 0 I\n",
+                                      std::vector<int>(1000, 100), "huge");
     long pages = 0;
     std::ifstream("/proc/self/statm") >> pages;
     rlimit previous{};
@@ -293,10 +298,13 @@ TEST(MitLoader, ShortensARecordTooLongForMemory) {
         setrlimit(RLIMIT_AS, &previous);
         GTEST_SKIP() << "the address-space limit is not enforced here (emulator)";
     }
+    CEcgHeaderPtr cut(LoadMITHeader(huge.c_str()));
     CEcgHeaderPtr shortened(LoadMITHeader(longRecord.c_str()));
     const int64_t storeCount = g_nSampleCount;
     ECG_HEADER* refused = LoadMITHeader(noRate.c_str());
     ASSERT_EQ(setrlimit(RLIMIT_AS, &previous), 0);
+    ASSERT_NE(cut, nullptr);
+    EXPECT_EQ(cut->nSampleCount, 1000);
     ASSERT_NE(shortened, nullptr);
     EXPECT_LT(shortened->nSampleCount, 100000000);
     EXPECT_GT(shortened->nSampleCount, 0);

@@ -20,12 +20,13 @@ constexpr int kFrames = 120000;  // at 10 Hz; five clean minutes are then 3000 f
 // Raw sample k of signal s: a sawtooth of -150 ... 150 (scale 1) whose step depends on s.
 int Raw(int s, int k, int scale) { return ((k * (s + 3) * 7) % 301) * scale - 150 * scale; }
 
-// A two-signal format-16 record at 10 Hz, gain 200, labelled as given.
-std::string WriteRecord(const CTempDir& dir, const std::string& name, int scale, const std::string& labels) {
+// A two-signal format-16 record at 10 Hz, gain 200 unless given, labelled as given.
+std::string WriteRecord(const CTempDir& dir, const std::string& name, int scale, const std::string& labels,
+                        const std::string& gain = "200") {
     std::vector<int> samples;
     for (int k = 0; k < kFrames; ++k) samples.insert(samples.end(), {Raw(0, k, scale), Raw(1, k, scale)});
     WriteBinaryFile(dir.File(name + ".dat"), Pack16(samples));
-    const std::string head = name + ".dat 16 200 12 0 0 0 0 ";
+    const std::string head = name + ".dat 16 " + gain + " 12 0 0 0 0 ";
     WriteTextFile(dir.File(name + ".hea"), name + " 2 10 " + std::to_string(kFrames) + "\n" + head +
                                                labels.substr(0, labels.find(',')) + "\n" + head +
                                                labels.substr(labels.find(',') + 1) + "\n");
@@ -41,14 +42,14 @@ std::vector<std::string> OwnTemporaryEntries() {
     return entries;
 }
 
-void ExpectNoisyCopyOfTheEcg() {
+void ExpectNoisyCopyOfTheEcg(double unitsPerMillivolt = 200.0) {
     ASSERT_EQ(g_iECGSignalNumber, 2);
     ASSERT_EQ(g_nSampleCount, kFrames);
     for (int s = 0; s < 2; ++s) {
         const Mv loaded = StoreChannel(s);
-        for (int k = 0; k < 3000; ++k) ASSERT_EQ(loaded[k], Raw(s, k, 1) / 200.0) << "clean frame " << k;
+        for (int k = 0; k < 3000; ++k) ASSERT_DOUBLE_EQ(loaded[k], Raw(s, k, 1) / unitsPerMillivolt) << "clean frame " << k;
         int changed = 0;
-        for (int k = 3000; k < 4200; ++k) changed += loaded[k] != Raw(s, k, 1) / 200.0;
+        for (int k = 3000; k < 4200; ++k) changed += loaded[k] != Raw(s, k, 1) / unitsPerMillivolt;
         EXPECT_GT(changed, 600) << "the first noisy stretch carries noise on signal " << s;
     }
 }
@@ -85,9 +86,10 @@ TEST(NoiseTestLoader, LoadsTheNoisyRecordAndLeavesNoFileBehind) {
     EXPECT_EQ(OwnTemporaryEntries(), std::vector<std::string>{});
 }
 
+// The ECG is in microvolts, and so is the noisy record.
 TEST(NoiseTestLoader, StagedFormPlaysTheTestAsSetUp) {
     CTempDir dir;
-    std::string ecg = WriteRecord(dir, "ecg", 1, "I,II");
+    std::string ecg = WriteRecord(dir, "ecg", 1, "I,II", "200/uV");
     std::string noise = WriteRecord(dir, "noise", 4, "n0,n1");
     WFDBNoiseTestExSetSignal(ecg.data());
     WFDBNoiseTestExResetNoise();
@@ -95,7 +97,7 @@ TEST(NoiseTestLoader, StagedFormPlaysTheTestAsSetUp) {
     CEcgHeaderPtr header(LoadDatabaseNoiseTest());
     ASSERT_NE(header, nullptr);
     EXPECT_EQ(HeaderLeads(header.get()), (std::vector<int>{LEAD_I, LEAD_II}));
-    ExpectNoisyCopyOfTheEcg();
+    ExpectNoisyCopyOfTheEcg(200000.0);
     EXPECT_EQ(OwnTemporaryEntries(), std::vector<std::string>{});
 }
 

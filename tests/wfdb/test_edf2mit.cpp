@@ -16,11 +16,14 @@
 
 namespace {
 
+// The header's lines up to its closing comment, the source stamp, which must be there.
 std::vector<std::string> Lines(const std::string& path) {
     const std::vector<unsigned char> bytes = ReadWholeFile(path);
     std::istringstream in(std::string(bytes.begin(), bytes.end()));
     std::vector<std::string> lines;
     for (std::string line; std::getline(in, line);) lines.push_back(line);
+    if (lines.empty() || lines.back().rfind("#EDF source: ", 0) != 0) return {"no source stamp"};
+    lines.pop_back();
     return lines;
 }
 
@@ -64,13 +67,23 @@ TEST(Edf2Mit, SignalLinesCarryGainBaselineUnitAndResolution) {
         {"X", "mV", "0", "100", "-2048", "2047", "100"},            // 4095 / 100; trunc(2047 - 4095 + 1)
         {"NoUnit", "", "0", "100", "-2048", "2047", "100"},
         {"Temp", "deg C", "0", "100", "-2048", "2047", "100"},  // a blank would split the header token
+        {"P", "mV(p)", "-5", "5", "0", "4095", "100"},          // 409.5; baseline 2048 is the ADC zero, so
+                                                                // "(p)" would read as a baseline of 0
+        {"V1\nrec.dat", "mV", "0", "100", "-2048", "2047", "100"},  // a line end would forge a signal line
     };
     WriteBinaryFile(dir.File("rec.edf"), RawEdfFile(signals, 1, [](int, long long) { return short{0}; }));
     ASSERT_TRUE(WFDBConvertEDF(dir.File("rec.edf").c_str(), dir.Path().c_str()));
     EXPECT_EQ(Lines(dir.File("rec.hea")),
-              (std::vector<std::string>{"rec 4 100 100", "rec.dat 16 163.8375/uV 15 0 0 0 0 Fpz-Cz",
+              (std::vector<std::string>{"rec 6 100 100", "rec.dat 16 163.8375/uV 15 0 0 0 0 Fpz-Cz",
                                         "rec.dat 16 40.95(-2047)/mV 11 0 0 0 0 X", "rec.dat 16 40.95(-2047)/ 11 0 0 0 0 NoUnit",
-                                        "rec.dat 16 40.95(-2047)/deg_C 11 0 0 0 0 Temp"}));
+                                        "rec.dat 16 40.95(-2047)/deg_C 11 0 0 0 0 Temp",
+                                        "rec.dat 16 409.5/mV_p_ 11 2048 0 0 0 P", "rec.dat 16 40.95(-2047)/mV 11 0 0 0 0 V1_rec.dat"}));
+    CHeaderPtr header = ReadHeaderAt(dir.File("rec.hea"));
+    ASSERT_NE(header, nullptr);
+    ASSERT_EQ(header->NumberOfSignals, 6);
+    EXPECT_EQ(header->Signal[4].ADCBaseLine, 2048);
+    EXPECT_EQ(header->Signal[4].ADCUnit, 'm');
+    EXPECT_STREQ(header->Signal[5].Description, "V1_rec.dat");
 }
 
 // "-3276.80" fills its 8 characters; the next signal's field follows without a blank.
@@ -144,6 +157,11 @@ TEST(Edf2Mit, RefusesFilesItCannotConvertTruthfully) {
         {"no complete record", Edf(RawEdfHead("0", "1", "1", "1", {plain}), 9)},
         {"head only", RawEdfHead("0", "0", "1", "1", {plain})},
         {"cut inside the head", cutHead},
+        {"only an annotation signal", with(&RawEdfSignal::label, "EDF Annotations")},
+        // 32 x 67108872 x 2 bytes is 2^32 + 512: a record far larger than the file, whose
+        // size a 32-bit sum would wrap to 512 (or to 0 with 67108864 samples).
+        {"record size beyond 32 bits", Edf(RawEdfHead("0", "1", "1", "32", std::vector<RawEdfSignal>(32, Signal("ECG", "67108872"))), 300)},
+        {"record size of exactly 2^32", Edf(RawEdfHead("0", "1", "1", "32", std::vector<RawEdfSignal>(32, Signal("ECG", "67108864"))), 300)},
     };
     for (const auto& [what, bytes] : cases) {
         CTempDir dir;
@@ -171,9 +189,9 @@ TEST(Edf2Mit, RefusesNamesExtensionsAndFoldersItCannotUse) {
     EXPECT_EQ(Lines(dir.File("abcdefghijklmno.hea"))[0], "abcdefghijklmno 1 10 10");
 }
 
-// An EDF+ file from the EDF library: its annotation signal (57 samples per record) is one
-// more signal, and with it the frame frequency falls to gcd(100, 100, 57) = 1.
-TEST(Edf2Mit, EdfPlusFileKeepsItsSamplesAndItsAnnotationSignal) {
+// An EDF+ file from the EDF library: its annotation signal (57 samples per record) holds
+// text, so it takes no part in the rate and is left out of the record.
+TEST(Edf2Mit, EdfPlusFileLeavesItsAnnotationSignalOut) {
     if (!kHasEdfWriter) GTEST_SKIP() << "this build has no EDF library to write the file with";
     CTempDir dir;
     ASSERT_TRUE(WriteEdfPlusFile(dir.File("plus.edf"), {{"ECG", 100, -2048, 2047, -10, 10, "mV"}, {"V1", 100}}, 4,
@@ -181,47 +199,41 @@ TEST(Edf2Mit, EdfPlusFileKeepsItsSamplesAndItsAnnotationSignal) {
     ASSERT_TRUE(WFDBConvertEDF(dir.File("plus.edf").c_str(), dir.Path().c_str()));
     CHeaderPtr header = ReadHeaderAt(dir.File("plus.hea"));
     ASSERT_NE(header, nullptr);
-    ASSERT_EQ(header->NumberOfSignals, 3);
-    EXPECT_EQ(header->SamplingFrequency, 1);
+    ASSERT_EQ(header->NumberOfSignals, 2);
+    EXPECT_EQ(header->SamplingFrequency, 100);
     EXPECT_EQ(header->NumberOfSamplesPerSignal, 400);
-    EXPECT_EQ(header->Signal[2].SamplesPerFrame, 57);
-    EXPECT_STREQ(header->Signal[2].Description, "EDF Annotations");
     EXPECT_DOUBLE_EQ(header->Signal[0].ADCGain, 4095 / 20.0);
     const std::vector<int> samples = DecodeFile16(dir.File("plus.dat"));
-    ASSERT_EQ(samples.size(), 4u * 257);
-    for (int r = 0; r < 4; ++r) {
-        for (int i = 0; i < 100; ++i) {
-            ASSERT_EQ(samples[257 * r + i], 100 * r + i - 200);
-            ASSERT_EQ(samples[257 * r + 100 + i], 7 * (100 * r + i));
-        }
+    ASSERT_EQ(samples.size(), 800u);
+    for (int n = 0; n < 400; ++n) {
+        ASSERT_EQ(samples[2 * n], n - 200);
+        ASSERT_EQ(samples[2 * n + 1], 7 * n);
     }
 }
 
-// Another converter wrote test_generator_2.dat from the same recording; every raw value of
-// every signal must agree (the annotation signal included).
+// Another converter wrote test_generator_2 from the same recording in 1 Hz frames of 200
+// samples; ours holds the eleven signals, not the annotations, in 200 Hz frames (the
+// loader's tests compare the samples).
 TEST(Edf2MitRecords, PublicGeneratorFileMatchesAnotherConvertersRecord) {
     TAVO_REQUIRE_SHARED_DATA();
     CTempDir dir;
     ASSERT_TRUE(WFDBConvertEDF(SharedRecordFile("test_generator_2.edf").c_str(), dir.Path().c_str()));
     const std::vector<std::string> lines = Lines(dir.File("test_generator_.hea"));
-    ASSERT_EQ(lines.size(), 13u);
-    EXPECT_EQ(lines[0], "test_generator_ 12 1 120000");
-    EXPECT_EQ(lines[1].substr(0, 29), "test_generator_.dat 16x200 32");
-    EXPECT_NE(lines[12].find(" EDF Annotations"), std::string::npos);
-    const std::vector<int> ours = DecodeFile16(dir.File("test_generator_.dat"));
-    EXPECT_TRUE(ours == DecodeFile16(SharedRecordFile("test_generator_2.dat")));
-    EXPECT_FALSE(ours.empty());
+    ASSERT_EQ(lines.size(), 12u);
+    EXPECT_EQ(lines[0], "test_generator_ 11 200 120000");
+    EXPECT_EQ(lines[1], "test_generator_.dat 16 32.7675/uV 15 0 0 0 0 squarewave");
+    EXPECT_EQ(ReadWholeFile(dir.File("test_generator_.dat")).size(), 120000u * 11 * 2);
     // A zero record duration is refused.
     EXPECT_FALSE(WFDBConvertEDF(SharedRecordFile("test_edfann.edf").c_str(), dir.Path().c_str()));
     EXPECT_TRUE(HasNoRecordFiles(dir, "test_edfann"));
 }
 
 // The frame frequency is the greatest common divisor of the rates; the record line counts
-// the first signal's samples, as the other converter's record does.
+// frames, as WFDB readers take it.
 TEST(Edf2Mit, FramesAtTheCommonDivisorOfTheRates) {
     struct Case { const char* duration; std::vector<const char*> perRecord; std::vector<std::string> lines; };
-    for (const Case& c : {Case{"1", {"250", "256"}, {"f 2 2 500", "f.dat 16x125 10(1)/uV 15 0 0 0 0 ECG", "f.dat 16x128 10(1)/uV 15 0 0 0 0 ECG"}},
-                          Case{"1", {"200", "51"}, {"f 2 1 400", "f.dat 16x200 10(1)/uV 15 0 0 0 0 ECG", "f.dat 16x51 10(1)/uV 15 0 0 0 0 ECG"}},
+    for (const Case& c : {Case{"1", {"250", "256"}, {"f 2 2 4", "f.dat 16x125 10(1)/uV 15 0 0 0 0 ECG", "f.dat 16x128 10(1)/uV 15 0 0 0 0 ECG"}},
+                          Case{"1", {"51", "200"}, {"f 2 1 2", "f.dat 16x51 10(1)/uV 15 0 0 0 0 ECG", "f.dat 16x200 10(1)/uV 15 0 0 0 0 ECG"}},
                           Case{"0.5", {"100"}, {"f 1 200 200", "f.dat 16 10(1)/uV 15 0 0 0 0 ECG"}}}) {
         CTempDir dir;
         std::vector<RawEdfSignal> signals;

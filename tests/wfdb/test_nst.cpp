@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <cmath>
 #include <string>
+#include <tuple>
 #include <vector>
 
 #include "support/test_support.h"
@@ -156,12 +157,12 @@ TEST(NoiseStressTest, MixesScaledNoiseInAlternatingStretchesAsSimulated) {
 }
 
 TEST(NoiseStressTest, CopiesARecordShorterThanFiveMinutesWithEverySignal) {
-    // The header repeats the input's signal count, frequency and length, with baseline 0
-    // for samples written less theirs.
+    // The header repeats the input's signal count, frequency, length and units, with
+    // baseline 0 for samples written less theirs.
     for (size_t signals : {1, 2, 3, 5}) {
         SCOPED_TRACE(signals);
         CTempDir dir;
-        const CSignals ecg = Ramp(signals, 1001, 1);  // an odd count: one signal pads its last group
+        const CSignals ecg = Ramp(signals, 1001, 1);  // an odd total closes with a two-byte group
         const std::string signal = WriteRecord(dir, "ecg", ecg, 360, 212, "100(-7)/mV", 3);
         ASSERT_EQ(RunTest(signal, {{WriteRecord(dir, "noise", Ramp(2, 400, 1), 360, 16), 0.0}}, dir.File("out")), kNSTSucceeded);
         CHeaderPtr header;
@@ -170,10 +171,10 @@ TEST(NoiseStressTest, CopiesARecordShorterThanFiveMinutesWithEverySignal) {
             for (int& sample : signalSamples) sample += 7;
         }
         EXPECT_EQ(ReadOutput(dir.File("out"), header), expected);
-        EXPECT_EQ(ReadWholeFile(dir.File("out.dat")).size(), (signals * 1001 + 1) / 2 * 3);
+        EXPECT_EQ(ReadWholeFile(dir.File("out.dat")).size(), signals * 1001 / 2 * 3 + signals % 2 * 2);
         const std::vector<unsigned char> text = ReadWholeFile(dir.File("out.hea"));
         std::string lines = "out " + std::to_string(signals) + " 360 1001\n";
-        for (size_t s = 0; s < signals; ++s) lines += "out.dat 212 100(0) 12 3 0 0 0 lead" + std::to_string(s) + "\n";
+        for (size_t s = 0; s < signals; ++s) lines += "out.dat 212 100(0)/mV 12 3 0 0 0 lead" + std::to_string(s) + "\n";
         EXPECT_EQ(std::string(text.begin(), text.end()), lines);
     }
 }
@@ -242,6 +243,20 @@ TEST(NoiseStressTest, KeepsItsSetUpForAnotherRunAndNamesTheDataFileInFull) {
     ASSERT_EQ(g_vecNoiseItem.size(), 1u);
     EXPECT_EQ(g_vecNoiseItem[0].SignalNoiseRatio, 6.0);
     EXPECT_FALSE(WFDBNoiseTest(missing.data(), noise.data(), third.data(), 6));
+}
+
+// s0010_re is 38.4 s of 16-bit samples at gain 2000 and baseline 0: the output is a copy,
+// byte for byte, in format 16 at the input's resolution.
+TEST(NoiseStressTestRecords, SixteenBitRecordShorterThanFiveMinutesIsCopiedExactly) {
+    TAVO_REQUIRE_SHARED_DATA();
+    CTempDir dir;
+    ASSERT_EQ(RunTest(SharedRecordFile("s0010_re.hea"), {{WriteRecord(dir, "noise", Ramp(2, 400, 1), 1000, 16), 6.0}},
+                      dir.File("out")), kNSTSucceeded);
+    EXPECT_TRUE(ReadWholeFile(dir.File("out.dat")) == ReadWholeFile(SharedRecordFile("s0010_re.dat")));
+    CHeaderPtr header = ReadHeaderAt(dir.File("out.hea"));
+    ASSERT_NE(header, nullptr);
+    EXPECT_EQ(std::tuple(header->NumberOfSignals, header->Signal[11].Format, header->Signal[11].ADCResolution),
+              std::tuple(12, 16, 16));
 }
 
 TEST(NoiseStressTestRecords, Record100KeepsItsFirstFiveMinutesAndCarriesTheScaledNoise) {

@@ -1,5 +1,5 @@
 // Format 212: the three-byte pairs, pairs that span signals and frames, seeks into the
-// middle of a pair, and files that end inside a group.
+// middle of a pair, and files that end inside a group or in a closing two-byte group.
 
 #include <gtest/gtest.h>
 
@@ -88,10 +88,12 @@ TEST(Signal212, DeliversWholeFramesOfAFileCutInsideAGroup) {
         ASSERT_NE(header, nullptr);
         EXPECT_EQ(ReadAllRaw(header.get()).size(), 2 * (cut / 3)) << cut;
     }
-    CTempDir dir;  // one signal, a group and a half: two samples, then the end, then still the end
-    CHeaderPtr header = OpenRecord(dir.Path(), "rec 1 100 4\nrec.dat 212\n", {7, 0x00, 8, 9});
+    // One signal, a group, then the two-byte group that closes a file of an odd sample
+    // count: three samples, then the end, then still the end.
+    CTempDir dir;
+    CHeaderPtr header = OpenRecord(dir.Path(), "rec 1 100 4\nrec.dat 212\n", {7, 0x00, 8, 9, 0x08});
     ASSERT_NE(header, nullptr);
-    EXPECT_EQ(ReadAllRaw(header.get()), (std::vector<int>{7, 8}));
+    EXPECT_EQ(ReadAllRaw(header.get()), (std::vector<int>{7, 8, -2039}));
     int value = 0;
     EXPECT_EQ(GetSignalHandler(header.get())->NextSampleEx(header.get(), &value, 1), 0);
     EXPECT_FALSE(GetSignalHandler(header.get())->SeekEx(header.get(), 3));  // an odd sample whose group is cut

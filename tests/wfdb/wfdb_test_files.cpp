@@ -27,9 +27,8 @@ std::vector<unsigned char> Pack212(const std::vector<int>& samples) {
     for (size_t i = 0; i < samples.size(); i += 2) {
         const unsigned a = static_cast<unsigned>(samples[i]) & 0xFFF;
         const unsigned b = i + 1 < samples.size() ? static_cast<unsigned>(samples[i + 1]) & 0xFFF : 0;
-        bytes.insert(bytes.end(), {static_cast<unsigned char>(a & 0xFF),
-                                   static_cast<unsigned char>((a >> 8) | ((b >> 8) << 4)),
-                                   static_cast<unsigned char>(b & 0xFF)});
+        bytes.insert(bytes.end(), {static_cast<unsigned char>(a & 0xFF), static_cast<unsigned char>((a >> 8) | ((b >> 8) << 4))});
+        if (i + 1 < samples.size()) bytes.push_back(static_cast<unsigned char>(b & 0xFF));
     }
     return bytes;
 }
@@ -43,10 +42,11 @@ std::vector<unsigned char> Pack16(const std::vector<int>& samples) {
 std::vector<int> DecodeFile212(const std::string& path) {
     const std::vector<unsigned char> b = ReadWholeFile(path);
     std::vector<int> samples;
-    for (size_t i = 0; i + 3 <= b.size(); i += 3) {
+    for (size_t i = 0; i + 2 <= b.size(); i += 3) {
         const int first = b[i] + 256 * (b[i + 1] & 0x0F);
-        const int second = b[i + 2] + 256 * (b[i + 1] >> 4);
         samples.push_back(first >= 2048 ? first - 4096 : first);
+        if (i + 3 > b.size()) break;  // the closing two-byte group of an odd sample count
+        const int second = b[i + 2] + 256 * (b[i + 1] >> 4);
         samples.push_back(second >= 2048 ? second - 4096 : second);
     }
     return samples;

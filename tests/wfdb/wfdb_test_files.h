@@ -15,10 +15,11 @@ CHeaderPtr ReadHeaderAt(const std::string& path);
 CHeaderPtr OpenRecord(const std::string& directory, const std::string& headerText,
                       const std::vector<unsigned char>& data, const std::string& name = "rec");
 
-// Format-212 bytes (an odd count padded with 0); format-16 bytes, low byte first.
+// Format-212 bytes (an odd count closes with a two-byte group); format-16 bytes, low byte first.
 std::vector<unsigned char> Pack212(const std::vector<int>& samples);
 std::vector<unsigned char> Pack16(const std::vector<int>& samples);
-// Every stored sample of a file in file order; a trailing partial group is dropped.
+// Every stored sample of a file in file order; a closing two-byte 212 group gives one
+// sample, a stray last byte none.
 std::vector<int> DecodeFile212(const std::string& path);
 std::vector<int> DecodeFile16(const std::string& path);
 // Samples dealt out frame by frame over signalCount signals (whole frames only).
