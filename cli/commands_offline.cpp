@@ -3,6 +3,7 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
@@ -37,7 +38,8 @@ void RepeatLoop(LeadTraces& traces, int startSecond, int seconds) {
         const std::vector<double> loop = std::move(lead);
         lead.clear();
         if (loop.empty()) continue;
-        const size_t first = static_cast<size_t>(startSecond * traces.sampleRate) % loop.size();
+        // In 64 bits: a late start second times the rate passes 32-bit size_t on the board.
+        const size_t first = static_cast<size_t>(static_cast<uint64_t>(startSecond * traces.sampleRate) % loop.size());
         const size_t count = static_cast<size_t>(seconds * traces.sampleRate);
         for (size_t i = 0; i < count; ++i) lead.push_back(loop[(first + i) % loop.size()]);
     }
