@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "commands.h"
+#include "ecg_source.h"
 #include "lead_recorder.h"
 #include "played_check.h"
 #include "progress.h"
@@ -249,9 +250,12 @@ int RunPlay(const PlayOptions& options) {
     CLoadedSource loaded;
     if (!LoadSource(request, noise, RepositoryFor(request, options.repository), loaded, error)) return Fail(error);
     error = DescribeUnplayable(loaded, request.kind);
+    if (error.empty() && request.kind == SourceKind::SyntheticEcg) {
+        error = DescribeEcgBeyondRange(options.source, loaded.durationSeconds, options.rangeMv);
+    }
     if (!error.empty()) return Fail(error);
-    const bool hasEnd = loaded.durationSeconds > 0;
-    if (hasEnd && options.startSecond >= loaded.durationSeconds) {
+    const bool hasEnd = loaded.durationSeconds > 0 && !loaded.isLoop;
+    if (loaded.durationSeconds > 0 && options.startSecond >= loaded.durationSeconds) {
         char text[200];
         std::snprintf(text, sizeof text, "--start %d is beyond the end of %s (%.2f s long)", options.startSecond,
                       loaded.name.c_str(), loaded.durationSeconds);
@@ -265,7 +269,7 @@ int RunPlay(const PlayOptions& options) {
         Warn(text);
     }
     if (options.isRangeSet) SetOutputVoltageRange(options.rangeMv);
-    TAVOEnableLoop(options.loop);
+    TAVOEnableLoop(options.loop || loaded.isLoop);
     g_recorder.Reset(0);
     if (!TAVOOutputWaveform(options.startSecond, CLeadRecorder::OnOutput, CLeadRecorder::OnDelay)) {
         return Fail("the library refused to start output");

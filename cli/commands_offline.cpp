@@ -2,12 +2,15 @@
 
 #include <sys/stat.h>
 
+#include <cmath>
+#include <cstdint>
 #include <cstdio>
 #include <cstdlib>
 #include <iostream>
 #include <vector>
 
 #include "commands.h"
+#include "ecg_source.h"
 #include "record_files.h"
 #include "source.h"
 #include "svg_plot.h"
@@ -27,6 +30,19 @@ LeadTraces* g_previewTraces = nullptr;
 void CollectPreviewFrame(double, double* leads, bool last) {
     if (last || g_previewTraces == nullptr) return;
     for (int lead = 0; lead < kLeadCount; ++lead) g_previewTraces->millivolts[lead].push_back(leads[lead]);
+}
+
+// A loop drawn from startSecond for seconds: its samples repeated round.
+void RepeatLoop(LeadTraces& traces, int startSecond, int seconds) {
+    for (std::vector<double>& lead : traces.millivolts) {
+        const std::vector<double> loop = std::move(lead);
+        lead.clear();
+        if (loop.empty()) continue;
+        // In 64 bits: a late start second times the rate passes 32-bit size_t on the board.
+        const size_t first = static_cast<size_t>(static_cast<uint64_t>(startSecond * traces.sampleRate) % loop.size());
+        const size_t count = static_cast<size_t>(seconds * traces.sampleRate);
+        for (size_t i = 0; i < count; ++i) lead.push_back(loop[(first + i) % loop.size()]);
+    }
 }
 
 std::string Seconds(double value) {
@@ -93,7 +109,12 @@ int RunPreview(const PreviewOptions& options) {
     for (const std::string& warning : warnings) Warn(warning);
     CLoadedSource loaded;
     if (!LoadSource(request, noise, RepositoryFor(request, options.repository), loaded, error)) return Fail(error);
-    if (loaded.durationSeconds > 0 && options.startSecond >= loaded.durationSeconds) {
+    if (request.kind == SourceKind::SyntheticEcg) {
+        error = DescribeEcgBeyondRange(options.source, loaded.durationSeconds, kDefaultRangeMv);
+        if (!error.empty()) return Fail(error);
+    }
+    const bool hasEnd = loaded.durationSeconds > 0 && !loaded.isLoop;
+    if (hasEnd && options.startSecond >= loaded.durationSeconds) {
         return Fail("--start " + std::to_string(options.startSecond) + " is beyond the end of " + loaded.name + " (" +
                     Seconds(loaded.durationSeconds) + " long)");
     }
@@ -101,12 +122,15 @@ int RunPreview(const PreviewOptions& options) {
     EcgPlot plot;
     LeadTraces traces{"", "#1a1a1a", false, loaded.sampleRate, {}};
     g_previewTraces = &traces;
-    const bool ok = TAVOGetWaveformSignal(options.startSecond, options.seconds, CollectPreviewFrame);
+    const bool ok = loaded.isLoop ? TAVOGetWaveformSignal(0, static_cast<int>(std::ceil(loaded.durationSeconds)),
+                                                          CollectPreviewFrame)
+                                  : TAVOGetWaveformSignal(options.startSecond, options.seconds, CollectPreviewFrame);
     g_previewTraces = nullptr;
     if (!ok) return Fail("the library cannot preview " + options.source);
+    if (loaded.isLoop) RepeatLoop(traces, options.startSecond, options.seconds);
     plot.title = loaded.description;
     plot.details = "from " + std::to_string(options.startSecond) + " s";
-    if (loaded.durationSeconds > 0 && options.startSecond + options.seconds > loaded.durationSeconds) {
+    if (hasEnd && options.startSecond + options.seconds > loaded.durationSeconds) {
         plot.details += ", to the record's end at " + Seconds(loaded.durationSeconds);
     }
     if (noise != NoNoise()) plot.details += "; " + options.noise + " noise goes to the outputs and is not drawn";
@@ -135,6 +159,9 @@ int RunList() {
     }
     std::cout << "Built-in noises (--noise):\n";
     for (const std::string& noise : NoiseNames()) std::cout << "  " << noise << '\n';
+    std::cout << "Synthetic ECG, 8 leads at 1000 Hz looped until stopped: ecg:RATE then any of these, ':'-separated,\n"
+                 "as in ecg:80bpm:rhythm=irregular:cv=15%:\n";
+    for (const std::string& line : EcgSettingLines()) std::cout << line << '\n';
     return 0;
 }
 

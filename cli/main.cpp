@@ -16,7 +16,8 @@ const char* const kSourceHelp =
     "WFDB header (100.hea or 100), AHA (.txt, .ecg), CSE (.dcd, .txt), EDF (.edf) or maker's-format file, "
     "built-in record (tavo list), or waveform: sine:1Hz:2mV, triangle:5Hz:1mV, square:2Hz:1mV, "
     "rect:100ms:1Hz:2mV, tripulse:100ms:1Hz:2mV (amplitudes peak to peak), cal:1Hz:1mV (0 and 1 mV), "
-    "autocal, fixed:1mV";
+    "autocal, fixed:1mV; or synthetic ECG: ecg:72bpm, ecg:180bpm:2mV, ecg:60bpm:st=+0.2mV, ecg:60bpm:t=1.5, "
+    "ecg:80bpm:rhythm=irregular:cv=15%, ecg:70bpm:pvc=4 (tavo list names every setting)";
 
 // The options that say which generator to use, shared by play and info.
 void AddDeviceOptions(CLI::App& command, DeviceChoice& device) {
@@ -101,7 +102,7 @@ int main(int argc, char** argv) {
     CLI::App* amplitudeCommand = app.add_subcommand("amplitude", "measure the amplitude of each signal of a record");
     amplitudeCommand->add_option("record", amplitudeRecord, "record header path")->required();
 
-    CLI::App* listCommand = app.add_subcommand("list", "list the built-in records and noises");
+    CLI::App* listCommand = app.add_subcommand("list", "list the built-in records and noises, and the ECG settings");
 
     // tavo-sim parses its own arguments, so that both names are one program.
     CLI::App* simCommand = app.add_subcommand("sim", "run a virtual generator until Ctrl-C (tavo sim --help)");

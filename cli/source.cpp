@@ -12,7 +12,9 @@
 #include <fstream>
 #include <sstream>
 
+#include "ecg_source.h"
 #include "record_files.h"
+#include "source_text.h"
 #include "tavo/tavo_ext.h"
 
 namespace {
@@ -76,17 +78,6 @@ const ValueUnit kUnits[] = {{"hz", &WaveformRequest::frequencyHz, 1},
                             {"uv", &WaveformRequest::amplitudeMv, 0.001},
                             {"ms", &WaveformRequest::pulseWidthMs, 1}};
 
-std::string Lower(std::string text) {
-    std::transform(text.begin(), text.end(), text.begin(), [](unsigned char c) { return std::tolower(c); });
-    return text;
-}
-
-std::string Format(double value) {
-    char text[32];
-    std::snprintf(text, sizeof text, "%g", value);
-    return text;
-}
-
 const WaveformShape* FindShape(const std::string& name) {
     for (const WaveformShape& shape : kShapes) {
         if (Lower(name) == shape.name) return &shape;
@@ -123,17 +114,6 @@ bool IsNumber(const std::string& text) {
     char* end = nullptr;
     std::strtod(text.c_str(), &end);
     return !text.empty() && end != text.c_str() && *end == '\0';
-}
-
-std::vector<std::string> Split(const std::string& text, const std::string& delimiters) {
-    std::vector<std::string> fields;
-    size_t start = text.find_first_not_of(delimiters);
-    while (start != std::string::npos) {
-        const size_t stop = text.find_first_of(delimiters, start);
-        fields.push_back(text.substr(start, stop == std::string::npos ? std::string::npos : stop - start));
-        start = stop == std::string::npos ? stop : text.find_first_not_of(delimiters, stop);
-    }
-    return fields;
 }
 
 bool EndsWith(const std::string& text, const std::string& suffix) {
@@ -231,6 +211,7 @@ ECG_HEADER* LoadRecordHeader(const SourceRequest& request, int noise, const std:
         case SourceKind::BuiltIn:
             return TAVOLoadDatabaseCTS_CSE(static_cast<CTSCSE_Database>(FindBuiltInRecord(request.name)),
                                            static_cast<CTSCSE_Noise>(noise));
+        case SourceKind::SyntheticEcg: return TAVOLoadSyntheticECG(&request.ecg);
         case SourceKind::MitRecord: return withSamples(TAVOLoadMITHeader(request.path.c_str()));
         case SourceKind::EdfFile: {
             static std::string repositoryText;  // the library keeps the pointer
@@ -396,6 +377,10 @@ bool ParseSource(const std::string& text, SourceRequest& request, std::string& e
     if (IsRegularFile(text) || IsRegularFile(text + ".hea")) {
         parsed.path = IsRegularFile(text) ? text : text + ".hea";
         parsed.kind = DetectRecordFile(parsed.path, ReadHead(parsed.path));
+    } else if (IsEcgText(text)) {
+        parsed.kind = SourceKind::SyntheticEcg;
+        parsed.name = text;
+        if (!ParseEcgText(text, parsed.ecg, error)) return false;
     } else if (FindShape(text.substr(0, text.find(':'))) != nullptr) {
         parsed.kind = SourceKind::Waveform;
         if (!ParseWaveformText(text, parsed.waveform, error)) return false;
@@ -408,8 +393,8 @@ bool ParseSource(const std::string& text, SourceRequest& request, std::string& e
                 : text.find_first_of("/.") != std::string::npos ? "no such file: " + text
                                                                          : "'" + text +
                                                                                "' is neither a file, a waveform such as "
-                                                                               "sine:1Hz:2mV, nor a built-in record (see "
-                                                                               "tavo list)";
+                                                                               "sine:1Hz:2mV or ecg:72bpm, nor a built-in "
+                                                                               "record (see tavo list)";
         return false;
     }
     request = parsed;
@@ -459,8 +444,9 @@ bool LoadSource(const SourceRequest& request, int noise, const std::string& repo
     }
     ECG_HEADER* header = LoadRecordHeader(request, noise, repository);
     if (header == nullptr) {
-        error = request.kind == SourceKind::BuiltIn ? "the library cannot load " + request.name
-                                                    : DescribeLoadFailure(request, repository);
+        error = request.kind == SourceKind::BuiltIn || request.kind == SourceKind::SyntheticEcg
+                    ? "the library cannot load " + request.name
+                    : DescribeLoadFailure(request, repository);
         return false;
     }
     loaded.header = header;
@@ -470,7 +456,10 @@ bool LoadSource(const SourceRequest& request, int noise, const std::string& repo
     char length[64];
     std::snprintf(length, sizeof length, "%d signals at %d Hz, %.2f s", header->nSignals, header->nSampleRate,
                   loaded.durationSeconds);
-    loaded.description = loaded.name + " (" + FormatName(request.kind) + "), " + length;
+    loaded.description = request.kind == SourceKind::SyntheticEcg
+                             ? DescribeEcg(request.ecg, loaded.durationSeconds)
+                             : loaded.name + " (" + FormatName(request.kind) + "), " + length;
+    loaded.isLoop = request.kind == SourceKind::SyntheticEcg;
     loaded.leads = LeadsOf(request.kind, header);
     return true;
 }

@@ -1,6 +1,6 @@
 #pragma once
 // What the tavo command plays or plots: a record file, a built-in reference record,
-// or a synthetic waveform written as "sine:1Hz:2mV".
+// a synthetic waveform written as "sine:1Hz:2mV", or a synthetic ECG as "ecg:72bpm".
 
 #include <array>
 #include <string>
@@ -8,8 +8,9 @@
 
 #include "svg_plot.h"
 #include "tavo/tavo.h"
+#include "tavo/tavo_ext.h"
 
-enum class SourceKind { Waveform, BuiltIn, MitRecord, EdfFile, AhaFile, CseFile, KestraneFile };
+enum class SourceKind { Waveform, BuiltIn, SyntheticEcg, MitRecord, EdfFile, AhaFile, CseFile, KestraneFile };
 
 struct WaveformRequest {
     std::string shape;  // a row of the waveform table: sine, triangle, square, rect, ...
@@ -21,8 +22,9 @@ struct WaveformRequest {
 struct SourceRequest {
     SourceKind kind = SourceKind::Waveform;
     std::string path;  // record files
-    std::string name;  // built-in record name as written
+    std::string name;  // built-in record name, or the ECG text, as written
     WaveformRequest waveform;
+    TAVO_SYNTHETIC_ECG ecg{};
 };
 
 constexpr double kDefaultRangeMv = 5.0;  // the library's output range until it is set
@@ -38,8 +40,8 @@ bool CheckWaveform(const WaveformRequest& wave, double rangeMv, std::string& err
                    std::vector<std::string>& warnings);
 
 // Decides what a SOURCE names: an existing file (by extension, then by content for
-// ".txt" and unknown ones), a record name whose ".hea" exists, a waveform text, or a
-// built-in record name. False with a one-line reason.
+// ".txt" and unknown ones), a record name whose ".hea" exists, a waveform or ECG text, or
+// a built-in record name. False with a one-line reason.
 bool ParseSource(const std::string& text, SourceRequest& request, std::string& error);
 
 // The kind of a record file from its name and first bytes.
@@ -62,6 +64,7 @@ public:
     ECG_HEADER* header = nullptr;
     double sampleRate = 0;        // of the lead frames the library reports
     double durationSeconds = 0;   // 0 for waveforms that run until stopped
+    bool isLoop = false;          // made to repeat: played until stopped, drawn repeated
     std::string name;             // the record's name, or the waveform's shape
     std::string description;      // what it is, with its parameters
     std::array<LeadState, kLeadCount> leads{};

@@ -16,6 +16,7 @@
 #include <string>
 #include <tuple>
 
+#include "ecg_source.h"
 #include "output_network.h"
 #include "played_check.h"
 #include "source.h"
@@ -161,6 +162,14 @@ TEST_F(CommandTest, ExitsWithOneLineAndAStatusThatSaysWhatHappened) {
         {{"amplitude", "bad"}, 1, "^tavo: bad.hea is not a WFDB record header"},
         {{"amplitude", "short"}, 1, "^tavo: short.hea names 1 signals but describes 0"},
         {{"demo", "--noise", "LOUD"}, 1, "^tavo: unknown noise 'LOUD'"},
+        {{"play", "ecg:72.5bpm", "--sim"}, 1, "^tavo: '72.5bpm' is outside .*: whole numbers from 20 to 300 bpm"},
+        // Lead II's R wave is the largest output at the default T; twice 5 mV of T is beyond 10.
+        {{"play", "ecg:60bpm:3mV", "--range", "2", "--sim"}, 1, "^tavo: ecg:60bpm:3mV reaches 3.000 mV in II, beyond the \\+-2 mV"},
+        {{"preview", "ecg:60bpm:5mV:t=2", "--svg", "x.svg"}, 1, "^tavo: .* reaches 1\\d\\.\\d{3} mV in V\\d, beyond the \\+-5 mV"},
+        // 5 mV fits the 5 mV range; the 1 s loop goes round: more than its 4 packets of 250 samples.
+        {{"play", "ecg:60bpm:5mV", "--sim", "--duration", "2"}, 0, "^playing ecg 60 bpm regular, R 5 mV in II, QRS 80 ms, T 0.25 "
+                                                                 "x R, ST 0 mV, P waves; a 1.00 s loop\n(.*\n)*virtual generator: ([5-9]|\\d\\d+) packets"},
+        {{"preview", "ecg:60bpm", "--svg", "e.svg", "--start", "7"}, 0, "^wrote e.svg \\(10000 frames of ecg 60 bpm"},
         {{"play", "sine:1.234Hz:1mV", "--sim", "--duration", "0.2"}, 0, "^tavo: warning: 1.234 Hz plays as 1.23 Hz"},
         {{"play", "MA1_001", "--sim", "--start", "9", "--duration", "2"}, 0, "^tavo: warning: MA1_001 ends after 0.40 s"},
         {{"info", "--sim=16bit"}, 0, "DAC width +16 bits"},
@@ -170,6 +179,7 @@ TEST_F(CommandTest, ExitsWithOneLineAndAStatusThatSaysWhatHappened) {
                                   "samples.*\nsignal 0 +ECG +3.70370 ADC units +0.0185 mV"},
         {{"amplitude", "beats.hea"}, 0, "only 2 of 300.*\nbeats: peak to peak around 2 beats"},
         {{"list"}, 0, "MA1_001 +cycle  940 samples \\(0.940 s\\),  63.8 beats per minute\n(.*\n)*  118  MA1_125 .*\nBuilt"},
+        {{"list"}, 0, "\nSynthetic ECG.*\n(.*\n)*  seed=2 .*: whole numbers from 0 to 4294967295\n"},
         {{"preview", "autocal", "--svg", "a.svg"}, 0, "^wrote a.svg \\(10000 frames of autocal levels 0, 0.2, 1, 2, 5"},
         {{"play", "autocal", "--range", "4", "--sim"}, 1, "^tavo: autocal reaches \\+-5 mV, beyond the \\+-4 mV"},
         {{"preview", "lead.edf", "--svg", "x.svg", "--repository", "repo"}, 0, "^wrote x.svg"},
@@ -239,6 +249,7 @@ TEST_F(CommandTest, PlotsKeepTracesInTheirRowsAndMarkWhatIsMissing) {
         {{"rec", "--strips"}, 12, 0, 11, 0, ">10 s<"},
         {{"aha.txt", "--strips"}, 12, 0, 6, 4, "AHA record"},
         {{"lead.edf", "--strips"}, 12, 0, 7, 4, "EDF record"},
+        {{"ecg:180bpm:st=+0.2mV"}, 4, 0, 0, 0, ">ecg 180 bpm regular, R 1 mV in II, QRS 80 ms, T 0.25 x R, ST \\+0.2 mV, P waves; a 1.00 s loop<"},
     };
     for (const Case& c : cases) {
         std::vector<std::string> args = {"preview", "--svg", "p.svg"};
@@ -275,6 +286,41 @@ TEST(WaveformText, ReadsShapeAndUnitsInAnyOrderAndRefusesWhatItCannotPlay) {
         EXPECT_FALSE(error.empty()) << text;
     }
     EXPECT_EQ(wave.shape, "untouched") << "a refused text leaves the result as it was";
+}
+
+TEST(EcgText, ReadsSettingsInAnyOrderAndRefusesWithTheRangeWhatTheLibraryWouldNotPlay) {
+    struct Case { const char* text; int rate; double mV, st, t, qrs; int p, rhythm; double cv; int pvc; unsigned seed; };
+    for (const Case& c : {Case{"ecg:72bpm", 72, 1, 0, 0.25, 80, 1, SYNTHETIC_REGULAR, 0.15, 4, 1},
+                          Case{"ECG:2mV:180BPM:st=+0.2mV:t=1.5:qrs=120ms:p=off", 180, 2, 0.2, 1.5, 120, 0, SYNTHETIC_REGULAR, 0.15, 4, 1},
+                          Case{"ecg:20bpm:50uV:st=-800uV:t=-1:qrs=40ms:pvc=2", 20, 0.05, -0.8, -1, 40, 1, SYNTHETIC_PVC, 0.15, 2, 1},
+                          Case{"ecg:300bpm:rhythm=irregular:cv=30%:seed=4294967295:p=off", 300, 1, 0, 0.25, 80, 0, SYNTHETIC_IRREGULAR, 0.3, 4, 4294967295u}}) {
+        TAVO_SYNTHETIC_ECG p{};
+        std::string error;
+        ASSERT_TRUE(ParseEcgText(c.text, p, error)) << c.text << ": " << error;
+        EXPECT_EQ(std::tuple(p.nHeartRate, p.bPWaves, p.nRhythm, p.nPVCInterval, p.nSeed), std::tuple(c.rate, c.p, c.rhythm, c.pvc, c.seed)) << c.text;
+        EXPECT_EQ(std::tuple(p.fAmplitude, p.fQRSWidth, p.fTWave), std::tuple(c.mV, c.qrs, c.t)) << c.text;
+        EXPECT_NEAR(p.fSTOffset, c.st, 1e-12) << c.text;
+        EXPECT_NEAR(p.fVariation, c.cv, 1e-12) << c.text;
+    }
+    struct Refused { const char* text; const char* reason; };
+    for (const Refused& r : {Refused{"ecg", "needs a heart rate"}, Refused{"ecg:19bpm", "20 to 300 bpm"}, Refused{"ecg:301bpm", "20 to 300 bpm"},
+                             Refused{"ecg:nanbpm", "20 to 300"}, Refused{"ecg:72bpm:0.04mV", "0.05 to 5 mV"}, Refused{"ecg:72bpm:5001uV", "0.05 to 5 mV"},
+                             Refused{"ecg:72bpm:st=0.81mV", "-0.8 to 0.8 mV"}, Refused{"ecg:72bpm:t=2.1", "-1 to 2"}, Refused{"ecg:72bpm:t=-1.1", "-1 to 2"},
+                             Refused{"ecg:72bpm:qrs=39ms", "40 to 160 ms"}, Refused{"ecg:72bpm:qrs=161ms", "40 to 160 ms"}, Refused{"ecg:72bpm:pvc=1", "2 to 8"},
+                             Refused{"ecg:72bpm:pvc=4.5", "whole numbers from 2 to 8"}, Refused{"ecg:72bpm:rhythm=irregular:cv=31%", "0 to 30 %"},
+                             Refused{"ecg:72bpm:rhythm=irregular:seed=4294967296", "0 to 4294967295"}, Refused{"ecg:72bpm:rhythm=irregular:cv=0.15", "like cv=15%"},
+                             Refused{"ecg:72bpm:st=0.2", "like st=+0.2mV"}, Refused{"ecg:72bpm:1mV:1000uV", "twice"}, Refused{"ecg:72bpm:p=on:p=off", "twice"},
+                             Refused{"ecg:72bpm:cv=15%", "add rhythm=irregular"}, Refused{"ecg:72bpm:pvc=4:seed=2", "add rhythm=irregular"},
+                             Refused{"ecg:72bpm:rhythm=irregular:p=on", "no P waves"}, Refused{"ecg:72bpm:pvc=4:rhythm=regular", "leave out rhythm="},
+                             Refused{"ecg:72bpm:rhythm=afib", "regular or"}, Refused{"ecg:72bpm:p=yes", "p=on or p=off"}, Refused{"ecg:72bpm:5ms", "neither"},
+                             Refused{"ecg:72bpm:x=1", "unknown ECG setting 'x='"}, Refused{"sine:1Hz:1mV", "ecg:"}}) {
+        TAVO_SYNTHETIC_ECG p{};
+        p.nHeartRate = 99;
+        std::string error;
+        EXPECT_FALSE(ParseEcgText(r.text, p, error)) << r.text;
+        EXPECT_NE(error.find(r.reason), std::string::npos) << r.text << ": " << error;
+        EXPECT_EQ(p.nHeartRate, 99) << r.text << ": a refused text leaves the parameters as they were";
+    }
 }
 
 TEST(SourceDetection, ByExtensionThenByContent) {
