@@ -6,9 +6,7 @@ set(CMAKE_SYSTEM_PROCESSOR arm)
 set(CMAKE_C_COMPILER ${TAVO_ARM_TRIPLE}-gcc)
 set(CMAKE_CXX_COMPILER ${TAVO_ARM_TRIPLE}-g++)
 set(CMAKE_C_FLAGS_INIT "${TAVO_ARM_FLAGS}")
-# GCC notes that GCC 7.1 changed how some arguments are passed on ARM; everything here is
-# built by one compiler, so the note only buries real warnings.
-set(CMAKE_CXX_FLAGS_INIT "${TAVO_ARM_FLAGS} -Wno-psabi")
+set(CMAKE_CXX_FLAGS_INIT "${TAVO_ARM_FLAGS}")
 
 set(CMAKE_FIND_ROOT_PATH /usr/${TAVO_ARM_TRIPLE})
 set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
