@@ -15,5 +15,8 @@ build: deps
 test: build
 	ctest --preset $(PRESET)
 
-demo: build
+# Only the command and what it links: tests, benchmarks and fuzz replays wait for `make test`.
+demo: deps
+	cmake --preset $(PRESET)
+	cmake --build --preset $(PRESET) --target tavo_cli
 	./build/$(PRESET)/cli/tavo demo --seconds $(SECONDS)

@@ -1,18 +1,8 @@
-# Cross build for 32-bit ARM hard-float with Debian's cross compilers; test
-# programs run through qemu-arm (CTest and custom commands use the emulator).
-set(CMAKE_SYSTEM_NAME Linux)
-set(CMAKE_SYSTEM_PROCESSOR arm)
-
-set(CMAKE_C_COMPILER arm-linux-gnueabihf-gcc)
-set(CMAKE_CXX_COMPILER arm-linux-gnueabihf-g++)
-# GCC notes that GCC 7.1 changed how some arguments are passed on ARM; everything here is
-# built by one compiler, so the note only buries real warnings.
-set(CMAKE_CXX_FLAGS_INIT "-Wno-psabi")
-
-set(CMAKE_FIND_ROOT_PATH /usr/arm-linux-gnueabihf)
-set(CMAKE_FIND_ROOT_PATH_MODE_PROGRAM NEVER)
-set(CMAKE_FIND_ROOT_PATH_MODE_LIBRARY ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_INCLUDE ONLY)
-set(CMAKE_FIND_ROOT_PATH_MODE_PACKAGE ONLY)
-
-set(CMAKE_CROSSCOMPILING_EMULATOR qemu-arm -L /usr/arm-linux-gnueabihf)
+# 32-bit ARM hard-float calling convention with Debian's armhf cross compiler. Its
+# defaults and its libraries are ARMv7-A (Thumb-2, VFPv3): this build checks the
+# calling convention; armv6-toolchain.cmake checks the board's instruction set.
+set(TAVO_ARM_TRIPLE arm-linux-gnueabihf)
+set(TAVO_ARM_FLAGS "")
+set(TAVO_ARM_QEMU_OPTIONS "")
+set(TAVO_DEB_ARCHITECTURE armhf)
+include(${CMAKE_CURRENT_LIST_DIR}/arm-cross.cmake)

@@ -120,7 +120,9 @@ TAVO_API bool DACCompensation(void (*callback)(int*));
 // of a usable lock folder, as one line of text ("lock folder /var/lock is missing", "... is
 // not writable"); "" when nothing of the kind stood in the way. Points at a static buffer
 // that the next call overwrites. The connection thread keeps trying meanwhile.
-extern "C" TAVO_API const char* TAVOGetConnectionProblem(void);
+extern "C" {
+TAVO_API const char* TAVOGetConnectionProblem(void);
+}
 
 // Stores a notification callback for a code; the library's own threads never call it.
 TAVO_API void RegisterNotifyEvent(unsigned int code,

@@ -15,6 +15,9 @@
 
 #include "platform/path_utils.h"
 
+// Sizes and directory entries of large files need a 64-bit off_t and ino_t (_FILE_OFFSET_BITS=64 on 32-bit ARM).
+static_assert(sizeof(off_t) == 8 && sizeof(ino_t) == 8, "file offsets and inode numbers are 64 bits on every target");
+
 void CFileHandle::Reset(int fd) {
     if (m_fd >= 0) close(m_fd);
     m_fd = fd;

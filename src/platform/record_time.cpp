@@ -4,6 +4,9 @@
 
 #include <cstdio>
 
+// Dates past 2038 and before 1901 need a 64-bit time_t, which the 32-bit ARM builds get from _TIME_BITS=64.
+static_assert(sizeof(time_t) == 8, "time_t is 64 bits on every target");
+
 time_t GetRecordTime(const char* baseTime, const char* baseDate) {
     int hour = 0, minute = 0, second = 0;
     if (baseTime != nullptr && baseTime[0] != '\0') std::sscanf(baseTime, "%d:%d:%d", &hour, &minute, &second);

@@ -1,0 +1,15 @@
+# Checks with READELF -A that each of FILES is tagged for the ARM architecture ARCH and
+# uses Thumb-1 at most, so that a toolchain default (ARMv7, Thumb-2) cannot slip in.
+foreach(file IN LISTS FILES)
+  execute_process(COMMAND ${READELF} -A "${file}" OUTPUT_VARIABLE attributes RESULT_VARIABLE status)
+  if(NOT status EQUAL 0 OR NOT attributes MATCHES "Tag_CPU_arch: ([^\n]*)\n")
+    message(FATAL_ERROR "${file}: no ARM attributes")
+  endif()
+  if(NOT CMAKE_MATCH_1 STREQUAL ARCH)
+    message(FATAL_ERROR "${file}: built for ${CMAKE_MATCH_1}, not ${ARCH}")
+  endif()
+  if(attributes MATCHES "Tag_THUMB_ISA_use: ([^\n]*)\n" AND NOT CMAKE_MATCH_1 STREQUAL "Thumb-1")
+    message(FATAL_ERROR "${file}: uses ${CMAKE_MATCH_1}")
+  endif()
+  message(STATUS "${file}: ${ARCH}, Thumb-1 at most")
+endforeach()

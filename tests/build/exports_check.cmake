@@ -1,0 +1,37 @@
+# Compares the names LIBRARY exports (NM -D) with the names the public HEADERS declare:
+# a declared name the library lacks, or an exported name no header declares, fails.
+set(declared "")
+foreach(header IN LISTS HEADERS)
+  file(READ "${header}" text)
+  # A declaration's name stands before its "(" or, for a variable, its ";", which is
+  # also CMake's list separator: both become "(".
+  string(REPLACE ";" "(" text "${text}")
+  string(REGEX MATCHALL "\n(extern )?TAVO_API[^(#]*[ *][A-Za-z_][A-Za-z0-9_]* *\\(" declarations "${text}")
+  foreach(declaration IN LISTS declarations)
+    string(REGEX REPLACE ".*[ *]([A-Za-z_][A-Za-z0-9_]*) *\\($" "\\1" name "${declaration}")
+    list(APPEND declared "${name}")
+  endforeach()
+endforeach()
+
+execute_process(COMMAND ${NM} -D --defined-only -C "${LIBRARY}" OUTPUT_VARIABLE listing RESULT_VARIABLE status)
+if(NOT status EQUAL 0)
+  message(FATAL_ERROR "${NM} failed on ${LIBRARY}")
+endif()
+string(REGEX MATCHALL "[0-9a-f]+ [A-Za-z] [^\n(]+" symbols "${listing}")
+set(exported "")
+foreach(symbol IN LISTS symbols)
+  string(REGEX REPLACE "^[0-9a-f]+ [A-Za-z] " "" name "${symbol}")
+  list(APPEND exported "${name}")
+endforeach()
+
+list(REMOVE_DUPLICATES declared)
+list(REMOVE_DUPLICATES exported)
+set(undeclared ${exported})
+list(REMOVE_ITEM undeclared ${declared})
+set(missing ${declared})
+list(REMOVE_ITEM missing ${exported})
+if(undeclared OR missing OR NOT declared)
+  message(FATAL_ERROR "exported but not declared: ${undeclared}\ndeclared but not exported: ${missing}")
+endif()
+list(LENGTH exported count)
+message(STATUS "${count} names exported, each declared in a public header")
