@@ -74,9 +74,7 @@ protected:
     pid_t Start(const std::vector<std::string>& args, int* pipeRead = nullptr, const char* program = TAVO_COMMAND) {
         std::vector<std::string> command;
         std::stringstream emulator(TAVO_EMULATOR);
-        for (std::string word; std::getline(emulator, word, ';');) {
-            if (!word.empty()) command.push_back(word);
-        }
+        for (std::string word; emulator >> word;) command.push_back(word);
         command.push_back(program);
         command.insert(command.end(), args.begin(), args.end());
         int fds[2] = {-1, -1};
