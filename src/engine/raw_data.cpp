@@ -14,11 +14,19 @@
 namespace {
 
 constexpr int kOutputChannels = 8;
-constexpr int kChestLeads = 6;
 // The resampled maker's format plays 1000 device samples per second.
 constexpr double kDeviceRate = 1000.0;
 // 2^64: the first real that no longer converts to a 64-bit unsigned integer.
 constexpr double kUint64Limit = 18446744073709551616.0;
+// Lead frame position of V1; V2-V6 follow it.
+constexpr int kLeadFrameV1 = 6;
+
+// The chest outputs run in reverse lead order: output channel 2 carries V6, channel 7 V1.
+// Store columns of the fixed order and mapping entries are both indexed by ECG_Lead.
+constexpr int ChestLeadOfOutput(int channel) { return LEAD_V1 + LEAD_V6 - channel; }
+constexpr int LeadFrameIndex(int chestLead) { return kLeadFrameV1 + chestLead - LEAD_V1; }
+// Kind 6 feeds the chest leads V1-V4 only.
+int LastEDFChestLead() { return g_WaveformType == WaveformEDFChestV1V4 ? LEAD_V4 : LEAD_V6; }
 
 // A sample of the store, or 0.0 for a channel or position the store does not hold.
 // The mapping may name channels of a header other than the loaded store's.
@@ -30,19 +38,17 @@ inline double Sample(int channel, uint64_t position) {
 }
 
 // Limb outputs carry I and II; each chest output carries its lead plus the Wilson
-// terminal offset, scaled to the output network. chest[] is V1-V6.
-void ConvertFrame(double limbI, double limbII, const double* chest, int* frame) {
-    const double a = AdjustVoltage(limbI);
-    const double b = AdjustVoltage(limbII);
+// terminal offset, scaled to the output network. byLead[] is indexed by ECG_Lead.
+void ConvertFrame(const double* byLead, int* frame) {
+    const double a = AdjustVoltage(byLead[LEAD_I]);
+    const double b = AdjustVoltage(byLead[LEAD_II]);
     frame[0] = DAC(a, 0);
     frame[1] = DAC(b, 1);
     const double reference = (a + b) * kReferenceFraction;
     for (int c = 2; c < kOutputChannels; ++c) {
-        frame[c] = DAC((AdjustVoltage(chest[7 - c]) + reference) * kChestGain, c);
+        frame[c] = DAC((AdjustVoltage(byLead[ChestLeadOfOutput(c)]) + reference) * kChestGain, c);
     }
 }
-
-void ConvertStoreColumns(const double* values, int* frame) { ConvertFrame(values[0], values[1], values + 2, frame); }
 
 // I, II and the limb leads derived from them.
 void FillLimbLeads(double leadI, double leadII, double* leads) {
@@ -55,9 +61,16 @@ void FillLimbLeads(double leadI, double leadII, double* leads) {
     leads[5] = (leadII + leadIII) * 0.5;
 }
 
-void FillDirectLeads(const double* values, double* leads) {
-    FillLimbLeads(values[0], values[1], leads);
-    for (int k = 0; k < kChestLeads; ++k) leads[6 + k] = values[2 + k];
+void FillDirectLeads(const double* byLead, double* leads) {
+    FillLimbLeads(byLead[LEAD_I], byLead[LEAD_II], leads);
+    for (int lead = LEAD_V1; lead <= LEAD_V6; ++lead) leads[LeadFrameIndex(lead)] = byLead[lead];
+}
+
+// The mapped chest leads V1 to lastLead at position; a lead without a channel keeps its value.
+void CopyMappedChestLeads(uint64_t position, int lastLead, double* leads) {
+    for (int lead = LEAD_V1; lead <= lastLead; ++lead) {
+        if (g_ECGMappingLead[lead] != -1) leads[LeadFrameIndex(lead)] = Sample(g_ECGMappingLead[lead], position);
+    }
 }
 
 bool IsRecordKind(int kind) { return kind < 128; }
@@ -67,7 +80,7 @@ bool IsRecordKind(int kind) { return kind < 128; }
 void DoPrepareRawDataDirectModeEx(int64_t position, int* frame) {
     double values[kOutputChannels];
     for (int ch = 0; ch < kOutputChannels; ++ch) values[ch] = Sample(ch, static_cast<uint64_t>(position));
-    ConvertStoreColumns(values, frame);
+    ConvertFrame(values, frame);
 }
 
 void DoPrepareRawDataDirectMode(int* frame) {
@@ -77,7 +90,7 @@ void DoPrepareRawDataDirectMode(int* frame) {
 void DoPrepareRawDataMappingMode(int* frame) {
     double values[kOutputChannels];
     for (int lead = 0; lead < kOutputChannels; ++lead) values[lead] = Sample(g_ECGMappingLead[lead], g_nSampleCurrent);
-    ConvertStoreColumns(values, frame);
+    ConvertFrame(values, frame);
 }
 
 void DoPrepareRawDataKestraneMode(int* frame) {
@@ -103,7 +116,7 @@ void DoPrepareRawDataKestraneMode(int* frame) {
             }
         }
     }
-    ConvertStoreColumns(values, frame);
+    ConvertFrame(values, frame);
 }
 
 void DoPrepareRawDataEDF(int* frame) {
@@ -112,11 +125,10 @@ void DoPrepareRawDataEDF(int* frame) {
     frame[0] = DAC(a, 0);
     frame[1] = DAC(b, 1);
     const double reference = (a + b) * kReferenceFraction;
-    // Kind 6 feeds the chest outputs of V1-V4 only.
-    const int leadEnd = g_WaveformType == WaveformEDFChestV1V4 ? 6 : 8;
+    const int lastLead = LastEDFChestLead();
     for (int c = 2; c < kOutputChannels; ++c) {
-        const int lead = 9 - c;
-        const double chest = lead < leadEnd ? Sample(g_ECGMappingLead[lead], g_nSampleCurrent) : 0.0;
+        const int lead = ChestLeadOfOutput(c);
+        const double chest = lead <= lastLead ? Sample(g_ECGMappingLead[lead], g_nSampleCurrent) : 0.0;
         frame[c] = DAC((chest + reference) / kChestDivisor, c);
     }
 }
@@ -135,7 +147,7 @@ void DoPrepareRawDataPeriodical(int* frame) {
     // Computed straight into a local frame: no store slot is shared with the lead-frame builders.
     double values[kOutputChannels];
     CalculatePeriodicalFrame(static_cast<int64_t>(g_nSampleCurrent), values);
-    ConvertStoreColumns(values, frame);
+    ConvertFrame(values, frame);
 }
 
 void PrepareRawData(int* frame) {
@@ -170,19 +182,14 @@ void DoPrepareSignalDataDirectMode(int64_t position, double* leads) {
 void DoPrepareSignalDataMappingMode(int64_t position, double* leads) {
     const auto at = static_cast<uint64_t>(position);
     FillLimbLeads(Sample(g_ECGMappingLead[0], at), Sample(g_ECGMappingLead[1], at), leads);
-    for (int lead = 2; lead < kOutputChannels; ++lead) {
-        if (g_ECGMappingLead[lead] != -1) leads[4 + lead] = Sample(g_ECGMappingLead[lead], at);
-    }
+    CopyMappedChestLeads(at, LEAD_V6, leads);
 }
 
 void DoPrepareSignalEDF(int64_t position, double* leads) {
     const auto at = static_cast<uint64_t>(position);
     if (g_ECGMappingLead[0] != -1) leads[0] = Sample(g_ECGMappingLead[0], at);
     if (g_ECGMappingLead[1] != -1) leads[1] = Sample(g_ECGMappingLead[1], at);
-    const int leadEnd = g_WaveformType == WaveformEDFChestV1V4 ? 6 : 8;
-    for (int lead = 2; lead < leadEnd; ++lead) {
-        if (g_ECGMappingLead[lead] != -1) leads[4 + lead] = Sample(g_ECGMappingLead[lead], at);
-    }
+    CopyMappedChestLeads(at, LastEDFChestLead(), leads);
 }
 
 void DoPrepareSignalDataAHA(int64_t position, double* leads) {
@@ -199,7 +206,7 @@ void DoPrepareSignalDataPeriodical(int64_t position, double* leads) {
 }
 
 void PrepareSignalData(int64_t position, double* leads) {
-    for (int i = 0; i < 6; ++i) leads[i] = 0.0;
+    for (int i = 0; i < kLeadFrameV1; ++i) leads[i] = 0.0;
     const int kind = g_WaveformType;
     if (IsRecordKind(kind) && (position < 0 || position >= g_nSampleCount)) return;
     switch (kind) {

@@ -1,7 +1,7 @@
 #pragma once
 // Per-kind raw frames (eight DAC codes for the outputs) and lead frames (twelve leads in mV).
 //
-// Raw frame order: I, II, V6, V5, V4, V3, V2, V1 (output channel c >= 2 carries V(8 - c)).
+// Raw frame order: I, II, V6, V5, V4, V3, V2, V1.
 // Lead frame order: I, II, III, aVR, aVL, aVF, V1-V6. Neither builder locks or allocates:
 // the play thread, the output-signal thread and a preview may call them at once.
 

@@ -57,6 +57,24 @@ double Project(const LEAD_DIRECTION& lead, const DIPOLE_WAVE& wave) {
     return lead.x * wave.x + lead.y * wave.y + lead.z * wave.z;
 }
 
+void LeadDirections(LEAD_DIRECTION* directions) {
+    for (int lead = 0; lead < kBeatLeads; ++lead) directions[lead] = LeadDirection(lead);
+}
+
+void BeatLeadsAt(const std::vector<DIPOLE_WAVE>& waves, const LEAD_DIRECTION* directions, double time, double* leads) {
+    double dx = 0.0, dy = 0.0, dz = 0.0;
+    for (const DIPOLE_WAVE& wave : waves) {
+        const double shape = WaveShape(wave, time);
+        dx += shape * wave.x;
+        dy += shape * wave.y;
+        dz += shape * wave.z;
+    }
+    for (int lead = 0; lead < kBeatLeads; ++lead) {
+        const LEAD_DIRECTION& d = directions[lead];
+        leads[lead] = d.x * dx + d.y * dy + d.z * dz;
+    }
+}
+
 void ScaleToCycle(std::vector<DIPOLE_WAVE>& waves, double rrMs) {
     const double rr = rrMs / 1000.0;
     const TIME_SCALE scale = {0.8 + 0.2 * rr, 1.0, std::sqrt(rr)};  // sqrt is correctly rounded on every IEEE host

@@ -37,6 +37,11 @@ BEAT_MODEL AnalyticalBeatModel();
 // Direction of lead 0-7 (I, II, V1-V6), with the gain of the electrode's distance from the heart.
 LEAD_DIRECTION LeadDirection(int lead);
 double Project(const LEAD_DIRECTION& lead, const DIPOLE_WAVE& wave);
+// directions[0..7] = LeadDirection(0..7), computed once for a rendering loop.
+void LeadDirections(LEAD_DIRECTION* directions);
+// The eight leads at time ms from the R peak: the waves' summed heart vector projected onto
+// each of directions (filled by LeadDirections).
+void BeatLeadsAt(const std::vector<DIPOLE_WAVE>& waves, const LEAD_DIRECTION* directions, double time, double* leads);
 
 // Stretches the waves for a cycle of rrMs the way a heart does: the QT with the square root of
 // the RR interval, the PR a little, the QRS not at all.

@@ -119,20 +119,11 @@ BEAT_TEMPLATE BuildTemplate(const std::vector<DIPOLE_WAVE>& waves) {
     beat.length = static_cast<size_t>(static_cast<int64_t>(std::ceil(to)) - beat.first + 1);
     beat.leads.assign(kBeatLeads * beat.length, 0.0);
     LEAD_DIRECTION directions[kBeatLeads];
-    for (int lead = 0; lead < kBeatLeads; ++lead) directions[lead] = LeadDirection(lead);
+    LeadDirections(directions);
     for (size_t i = 0; i < beat.length; ++i) {
-        const double time = static_cast<double>(beat.first + static_cast<int64_t>(i));
-        double dx = 0.0, dy = 0.0, dz = 0.0;
-        for (const DIPOLE_WAVE& wave : waves) {
-            const double shape = WaveShape(wave, time);
-            dx += shape * wave.x;
-            dy += shape * wave.y;
-            dz += shape * wave.z;
-        }
-        for (int lead = 0; lead < kBeatLeads; ++lead) {
-            const LEAD_DIRECTION& d = directions[lead];
-            beat.leads[static_cast<size_t>(lead) * beat.length + i] = d.x * dx + d.y * dy + d.z * dz;
-        }
+        double leads[kBeatLeads];
+        BeatLeadsAt(waves, directions, static_cast<double>(beat.first + static_cast<int64_t>(i)), leads);
+        for (int lead = 0; lead < kBeatLeads; ++lead) beat.leads[static_cast<size_t>(lead) * beat.length + i] = leads[lead];
     }
     return beat;
 }

@@ -6,20 +6,16 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
-#include <atomic>
 #include <condition_variable>
 #include <functional>
 #include <vector>
 
-#include "device/device_io.h"
 #include "device/protocol.h"
-#include "device/serial_port.h"
 #include "device_world.h"
 #include "engine/ecg_header.h"
 #include "engine/output_threads.h"
 #include "engine/waveforms.h"
 #include "loaders/synthetic_loader.h"
-#include "platform/thread.h"
 #include "store_setup.h"
 #include "tavo/tavo_ext.h"
 
@@ -38,24 +34,19 @@ void CollectLeads(double outputTime, double signalTime, double* leads, bool last
     g_leads.push_back(item);
     g_leadChanged.notify_all();
 }
-// The items once predicate holds for them; empty when it never does.
-std::vector<OUTPUT_SIGNAL_DATA> LeadsOnce(const std::function<bool(const std::vector<OUTPUT_SIGNAL_DATA>&)>& done) {
+// The items once at least count have come, or the last one is final; empty when neither happens.
+std::vector<OUTPUT_SIGNAL_DATA> LeadsOnce(size_t count) {
     std::unique_lock<std::mutex> lock(g_leadMutex);
-    const bool isDone = g_leadChanged.wait_for(lock, std::chrono::milliseconds(kDeadlineMs), [&] { return done(g_leads); });
-    return isDone ? g_leads : std::vector<OUTPUT_SIGNAL_DATA>{};
+    const auto isDone = [count] { return g_leads.size() >= count || (!g_leads.empty() && g_leads.back().bLast); };
+    return g_leadChanged.wait_for(lock, std::chrono::milliseconds(kDeadlineMs), isDone) ? g_leads
+                                                                                          : std::vector<OUTPUT_SIGNAL_DATA>{};
 }
-bool EndsWithLast(const std::vector<OUTPUT_SIGNAL_DATA>& items) { return !items.empty() && items.back().bLast; }
 
-// Index of the first command starting with byte, from index from on; -1 when none.
-int FindCommand(const VirtualGeneratorStatistics& stats, uint8_t byte, size_t from = 0) {
-    for (size_t i = from; i < stats.commands.size(); ++i) {
-        if (!stats.commands[i].empty() && stats.commands[i][0] == byte) return static_cast<int>(i);
-    }
-    return -1;
-}
+// True once the generator saw the set-up command and a stop command after it.
 bool HasStopAfterSetup(const VirtualGeneratorStatistics& stats) {
-    const int setup = FindCommand(stats, 0x00);
-    return setup >= 0 && FindCommand(stats, 'S', static_cast<size_t>(setup) + 1) >= 0;
+    const auto setup = std::find_if(stats.commands.begin(), stats.commands.end(),
+                                    [](const auto& command) { return !command.empty() && command[0] == 0x00; });
+    return std::any_of(setup, stats.commands.end(), [](const auto& command) { return !command.empty() && command[0] == 'S'; });
 }
 
 // Every channel ramps at its own slope, so that positions are told apart.
@@ -66,13 +57,17 @@ void MakeRamps(int kind, uint32_t rate, int64_t count, int channels) {
     }
 }
 
-// The first count decoded frames are the raw frames at position(i).
-void ExpectFrames(VirtualGenerator* generator, size_t count, const std::function<uint64_t(size_t)>& position) {
+// count decoded frames from the first on are the raw frames at position(i), with no packet fault.
+void ExpectFrames(VirtualGenerator* generator, size_t count, const std::function<uint64_t(size_t)>& position,
+                  size_t first = 0) {
+    const VirtualGeneratorStatistics stats = generator->Statistics();
+    EXPECT_EQ(stats.check.sequenceErrors + stats.check.markerByteErrors + stats.check.blockMarkerErrors +
+                  stats.check.formatErrors, 0u);
     const std::vector<sim::Frame> frames = generator->Frames();
-    ASSERT_GE(frames.size(), count);
+    ASSERT_GE(frames.size(), first + count);
     for (size_t i = 0; i < count; ++i) {
         Codes codes;
-        std::copy(frames[i].begin(), frames[i].begin() + 8, codes.begin());
+        std::copy(frames[first + i].begin(), frames[first + i].begin() + 8, codes.begin());
         ASSERT_EQ(codes, RawAt(position(i))) << "sample " << i;
     }
 }
@@ -84,13 +79,8 @@ bool WaitPackets(VirtualGenerator* generator, uint64_t count) {
 class OutputStream : public ::testing::Test {
 protected:
     // A new generator on port 0, found and identified; null on failure.
-    VirtualGenerator* Connect(bool is16Bit = false, bool isPaced = false, int delayEvery = 0) {
-        VirtualGenerator* generator = m_world.Connect([&](VirtualGeneratorOptions& options) {
-            options.has16BitDac = is16Bit;
-            options.isPaced = isPaced;
-            options.delayReportEvery = options.statusReplyEvery = delayEvery;
-            options.delayBytes = {2, 3};
-        });
+    VirtualGenerator* Connect(bool isPaced = false) {
+        VirtualGenerator* generator = m_world.Connect([&](VirtualGeneratorOptions& options) { options.isPaced = isPaced; });
         if (generator != nullptr) ReadDeviceHWInfo();
         return generator;
     }
@@ -101,26 +91,6 @@ protected:
 
 }  // namespace
 
-TEST(StopOutput, RaisesTheStopRequestAndJoinsEveryRunningThread) {
-    StopOutput();
-    EXPECT_EQ(WaitForSingleObject(&g_hStopPlayEvent, 0), kWaitSignalled);
-    EXPECT_EQ(WaitForSingleObject(&g_hStopPlayEvent, 0), kWaitSignalled) << "manual reset: the request stays";
-    static std::atomic<int> threadsEnded{0};
-    auto waitForStop = [](void*) -> void* {
-        if (WaitForSingleObject(&g_hStopPlayEvent, 30000) == kWaitSignalled) threadsEnded++;
-        return nullptr;
-    };
-    for (auto stop : {StopOutput, StopOutputOnClosing}) {
-        g_hStopPlayEvent.ResetEvent();
-        threadsEnded = 0;
-        ASSERT_TRUE(CreateThread(&g_hPlayThread, waitForStop, nullptr));
-        ASSERT_TRUE(CreateThread(&g_hOutputThread, waitForStop, nullptr));
-        stop();
-        EXPECT_EQ(threadsEnded, 2) << "both threads ended before the stop returned";
-        EXPECT_EQ(g_hPlayThread + g_hReceiveThread + g_hOutputThread, 0u);
-    }
-}
-
 // Ticks of 20 ms: trunc(rate x 0.02 x ticks), and 50 ticks make exactly one second.
 TEST(OutputThreads, LeadFramesDuePerTick) {
     struct Case { int64_t ticks; uint32_t rate; int64_t frames; };
@@ -130,68 +100,62 @@ TEST(OutputThreads, LeadFramesDuePerTick) {
     }
 }
 
-// For each playback kind and both code widths the generator decodes the raw frames at each
-// position; after the end the last frame is held; "S" follows.
-TEST_F(OutputStream, PacketsCarryTheRawFramesOfEveryKind) {
-    struct Case { int kind; uint32_t rate; int64_t count, deviceSamples; int channels; };
-    for (bool is16Bit : {false, true}) {
-        for (const Case& c : {Case{WaveformFixedChannels, 500, 600, 600, 8}, Case{WaveformMIT, 360, 700, 700, 3},
-                              Case{WaveformKestrane, 500, 300, 600, 8}}) {  // 0.6 s at 1000 a second
-            SCOPED_TRACE(testing::Message() << "kind " << c.kind << (is16Bit ? " 16-bit" : " 12-bit"));
-            CDeviceWorld world;
-            VirtualGenerator* generator = world.Connect([&](VirtualGeneratorOptions& options) { options.has16BitDac = is16Bit; });
-            ASSERT_NE(generator, nullptr);
-            ReadDeviceHWInfo();
-            ASSERT_EQ(g_nDACBit, is16Bit ? 1 : 0);
-            g_bPlayLoop = 0;
-            MakeRamps(c.kind, c.rate, c.count, c.channels);
-            const int mapping[8] = {2, 0, -1, 1, -1, -1, 0, 2};
-            std::copy(mapping, mapping + 8, g_ECGMappingLead);
-            ASSERT_TRUE(OutputWaveform(0, nullptr, nullptr));
-            ASSERT_TRUE(generator->WaitUntil(HasStopAfterSetup, kDeadlineMs)) << "stop command after the last packet";
+// The generator decodes the raw frames at each position, for every kind and both code widths,
+// while it reports delays and status between requests. A record without looping ends by itself
+// (the last frame held, then "S"); looping restarts at the start position in every run, each run's
+// sequence from zero; a 60 bpm synthetic loop is one beat of 1000 samples, decoded across its seam;
+// a periodic wave runs until stopped, 2000 samples so that the sequence byte wraps.
+TEST(OutputRun, PacketsCarryTheRawFramesOfEveryKind) {
+    using Position = uint64_t (*)(size_t);
+    struct Case { std::function<void()> load; bool is16Bit, isLooping; int start; size_t samples; Position position; };
+    const auto ramps = [](int kind, uint32_t rate, int64_t count, int channels) {
+        return [=] { MakeRamps(kind, rate, count, channels); };
+    };
+    const Case cases[] = {
+        {ramps(WaveformFixedChannels, 500, 600, 8), false, false, 0, 600, nullptr},
+        {ramps(WaveformMIT, 360, 700, 3), true, false, 0, 700, nullptr},
+        {ramps(WaveformKestrane, 500, 300, 8), false, false, 0, 600, nullptr},  // 0.6 s at 1000 a second
+        {ramps(WaveformKestrane, 500, 300, 8), true, false, 0, 600, nullptr},
+        {ramps(WaveformFixedChannels, 200, 400, 8), true, true, 1, 600, [](size_t i) { return uint64_t(200 + i % 200); }},
+        {[] {
+             TAVO_SYNTHETIC_ECG params;
+             TAVOSyntheticECGDefaults(&params);
+             FreeECGHeader(LoadSyntheticECG(params));
+         }, false, true, 0, 3000, [](size_t i) { return uint64_t(i % 1000); }},
+        {[] { LoadWaveform(WAVEFORM_SINE, 7.0, 3.0); }, false, false, 0, 2000, [](size_t i) { return uint64_t(i); }}};
+    for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << "case " << (&c - cases) << (c.is16Bit ? " 16-bit" : " 12-bit"));
+        CDeviceWorld world;
+        VirtualGenerator* generator = world.Connect([&](VirtualGeneratorOptions& options) {
+            options.has16BitDac = c.is16Bit;
+            options.delayReportEvery = options.statusReplyEvery = 2;
+            options.delayBytes = {2, 3};
+        });
+        ASSERT_NE(generator, nullptr);
+        ReadDeviceHWInfo();
+        const int mapping[8] = {2, 0, -1, 1, -1, -1, 0, 2};
+        std::copy(mapping, mapping + 8, g_ECGMappingLead);
+        c.load();
+        g_bPlayLoop = c.isLooping;
+        const uint64_t perPacket = c.is16Bit ? 150 : 250;
+        for (int run = 1; run <= (c.isLooping ? 2 : 1); ++run) {
+            ASSERT_TRUE(OutputWaveform(c.start, nullptr, CollectDelay));
+            // A run that ends by itself sends "S" after its last packet.
+            ASSERT_TRUE(c.position ? WaitPackets(generator, run * (c.samples / perPacket + 1))
+                                   : generator->WaitUntil(HasStopAfterSetup, kDeadlineMs));
             StopOutput();
-            const VirtualGeneratorStatistics stats = generator->Statistics();
-            const int64_t perPacket = is16Bit ? 150 : 250;
-            EXPECT_EQ(static_cast<int64_t>(stats.packets), (c.deviceSamples + perPacket - 1) / perPacket);
-            EXPECT_EQ(stats.check.sequenceErrors + stats.check.markerByteErrors + stats.check.blockMarkerErrors +
-                          stats.check.formatErrors, 0u);
-            EXPECT_EQ(generator->Frames().size(), stats.packets * perPacket);
-            ExpectFrames(generator, stats.packets * perPacket,
-                         [&](size_t i) { return std::min<uint64_t>(i, c.deviceSamples - 1); });
-            DeviceClose();
         }
+        const uint64_t packets = generator->Statistics().packets;
+        if (c.position) {
+            ExpectFrames(generator, c.samples, c.position);
+            continue;
+        }
+        EXPECT_EQ(packets, (c.samples + perPacket - 1) / perPacket);
+        EXPECT_EQ(generator->Frames().size(), packets * perPacket);
+        ExpectFrames(generator, packets * perPacket, [&](size_t i) { return std::min<uint64_t>(i, c.samples - 1); });
     }
-}
-
-// Looping restarts at the start position, not the record's start; each run's sequence starts at zero.
-TEST_F(OutputStream, LoopingRestartsAtTheStartPositionAndEachRunAtSequenceZero) {
-    VirtualGenerator* generator = Connect(true);
-    ASSERT_NE(generator, nullptr);
-    MakeRamps(WaveformFixedChannels, 200, 400, 8);
-    g_bPlayLoop = 1;
-    for (uint64_t run = 1; run <= 2; ++run) {
-        ASSERT_TRUE(OutputWaveform(1, nullptr, nullptr));
-        ASSERT_TRUE(WaitPackets(generator, 4 * run));
-        StopOutput();
-    }
-    EXPECT_EQ(generator->Statistics().check.sequenceErrors, 0u);
-    ExpectFrames(generator, 600, [](size_t i) { return 200 + i % 200; });
-}
-
-// A 60 bpm synthetic loop is one beat of 1000 samples: three beats decoded by the generator are
-// its raw frames, the seam included.
-TEST_F(OutputStream, SyntheticEcgPlaysItsRawFramesAcrossTheLoop) {
-    VirtualGenerator* generator = Connect();
-    ASSERT_NE(generator, nullptr);
-    TAVO_SYNTHETIC_ECG params;
-    TAVOSyntheticECGDefaults(&params);
-    FreeECGHeader(LoadSyntheticECG(params));
-    ASSERT_EQ(g_nSampleCount, 1000);
-    g_bPlayLoop = 1;
-    ASSERT_TRUE(OutputWaveform(0, nullptr, nullptr));
-    ASSERT_TRUE(WaitPackets(generator, 12));
-    StopOutput();
-    ExpectFrames(generator, 3000, [](size_t i) { return i % 1000; });
+    const std::vector<int> delays = Delays(10);
+    EXPECT_EQ(delays, std::vector<int>(std::max<size_t>(delays.size(), 10), 1015));
 }
 
 TEST_F(OutputStream, StartsThatCannotPlayAreRefusedBeforeAnyTraffic) {
@@ -210,72 +174,58 @@ TEST_F(OutputStream, StartsThatCannotPlayAreRefusedBeforeAnyTraffic) {
     ASSERT_TRUE(LoadWaveform(WAVEFORM_SQUARE, 1.0, 1.0));
     EXPECT_FALSE(OutputWaveform(-1, nullptr, nullptr));
     EXPECT_FALSE(OutputWaveform(2147484, nullptr, nullptr)) << "the device start position must fit";
-    EXPECT_EQ(FindCommand(generator->Statistics(), 0x00), -1) << "no set-up command was sent";
+    EXPECT_FALSE(generator->WaitUntil(HasStopAfterSetup, 0));
+    EXPECT_EQ(generator->Statistics().packets, 0u) << "no set-up command was sent";
     DeviceClose();
     EXPECT_FALSE(OutputWaveform(0, nullptr, nullptr)) << "no device";
 }
 
-// Lead frames of a non-looping record: one per sample at the record's times, then a final
-// all-zero element at the record's end; the run then stops itself.
-TEST_F(OutputStream, LeadFramesEndWithAFinalElement) {
-    VirtualGenerator* generator = Connect(false, true);
-    ASSERT_NE(generator, nullptr);
-    MakeRamps(WaveformFixedChannels, 200, 100, 8);
-    TAVOEnableLoop(false);
-    ASSERT_TRUE(OutputWaveform(0, CollectLeads, nullptr));
-    EXPECT_TRUE(IsOutputting());
-    const std::vector<OUTPUT_SIGNAL_DATA> items = LeadsOnce(EndsWithLast);
-    EXPECT_FALSE(IsOutputting());
-    ASSERT_EQ(items.size(), 101u);
-    for (size_t i = 0; i <= 100; ++i) {
-        EXPECT_DOUBLE_EQ(items[i].fOutputTime, i / 200.0);
-        EXPECT_DOUBLE_EQ(items[i].fSignalTime, i / 200.0);
-        EXPECT_EQ(items[i].bLast, i == 100);
-        double expected[12] = {};  // the final element is all zero
-        if (i < 100) PrepareSignalData(static_cast<int64_t>(i), expected);
-        for (int k = 0; k < 12; ++k) ASSERT_EQ(items[i].fLeads[k], expected[k]) << "frame " << i << " lead " << k;
+// Lead frames carry the record's times and the leads there. A record without looping ends with
+// an all-zero final element and stops the run itself; a looping one (the maker's format from the
+// record's start) ends on a stop request with a final element.
+TEST_F(OutputStream, LeadFramesFollowTheRecordAndEndWithAFinalElement) {
+    struct Case { int kind; uint32_t rate; int64_t count; bool isLooping; size_t frames; int64_t (*position)(size_t); };
+    for (const Case& c : {Case{WaveformFixedChannels, 200, 100, false, 100, [](size_t i) { return int64_t(i); }},
+                          Case{WaveformFixedChannels, 500, 1000, true, 1200, [](size_t i) { return int64_t(500 + i % 500); }},
+                          Case{WaveformKestrane, 250, 500, true, 300, [](size_t i) { return int64_t(i < 250 ? 250 + i : i - 250); }}}) {
+        SCOPED_TRACE(testing::Message() << "kind " << c.kind << " rate " << c.rate);
+        CDeviceWorld world;
+        VirtualGenerator* generator = world.Connect([](VirtualGeneratorOptions& options) { options.isPaced = true; });
+        ASSERT_NE(generator, nullptr);
+        ReadDeviceHWInfo();
+        MakeRamps(c.kind, c.rate, c.count, 8);
+        TAVOEnableLoop(c.isLooping);
+        g_leads.clear();
+        ASSERT_TRUE(OutputWaveform(c.isLooping ? 1 : 0, CollectLeads, nullptr));
+        EXPECT_TRUE(IsOutputting());
+        std::vector<OUTPUT_SIGNAL_DATA> items = LeadsOnce(c.isLooping ? c.frames : c.frames + 1);
+        ASSERT_GE(items.size(), c.frames);
+        for (size_t i = 0; i < c.frames; ++i) {
+            ASSERT_DOUBLE_EQ(items[i].fOutputTime, i / double(c.rate));
+            ASSERT_DOUBLE_EQ(items[i].fSignalTime, c.position(i) / double(c.rate)) << "frame " << i;
+            double expected[12] = {};
+            PrepareSignalData(c.position(i), expected);
+            ASSERT_TRUE(std::equal(expected, expected + 12, items[i].fLeads) && !items[i].bLast) << "frame " << i;
+        }
+        if (c.kind == WaveformKestrane) ExpectFrames(generator, 250, [](size_t i) { return 1000 + i; });
+        if (c.isLooping) g_hStopPlayEvent.SetEvent();
+        items = LeadsOnce(SIZE_MAX);
+        ASSERT_FALSE(items.empty());
+        EXPECT_TRUE(items.back().bLast);
+        EXPECT_FALSE(IsOutputting());
+        if (!c.isLooping) {
+            EXPECT_EQ(items.size(), 101u);
+            EXPECT_DOUBLE_EQ(items.back().fSignalTime, 0.5);
+            EXPECT_EQ(std::count(items.back().fLeads, items.back().fLeads + 12, 0.0), 12);
+        }
+        EXPECT_TRUE(generator->WaitUntil(HasStopAfterSetup, kDeadlineMs));
+        StopOutput();
     }
-    EXPECT_TRUE(generator->WaitUntil(HasStopAfterSetup, kDeadlineMs));
-}
-
-// Lead frames loop back to the start position, and a stop request queues a final element.
-TEST_F(OutputStream, LoopingLeadFramesAndTheStopElement) {
-    VirtualGenerator* generator = Connect(false, true);
-    ASSERT_NE(generator, nullptr);
-    MakeRamps(WaveformFixedChannels, 500, 1000, 8);  // 2 s
-    g_bPlayLoop = 1;
-    ASSERT_TRUE(OutputWaveform(1, CollectLeads, nullptr));
-    const std::vector<OUTPUT_SIGNAL_DATA> items = LeadsOnce([](const auto& items) { return items.size() >= 1200; });
-    ASSERT_GE(items.size(), 1200u);
-    for (size_t i = 0; i < 1200; ++i) {
-        EXPECT_DOUBLE_EQ(items[i].fOutputTime, i / 500.0);
-        ASSERT_DOUBLE_EQ(items[i].fSignalTime, (500 + i % 500) / 500.0) << "frame " << i;
-    }
-    g_hStopPlayEvent.SetEvent();
-    EXPECT_FALSE(LeadsOnce(EndsWithLast).empty());
-    EXPECT_FALSE(IsOutputting());
-    StopOutput();
-    EXPECT_TRUE(generator->WaitUntil(HasStopAfterSetup, kDeadlineMs));
-}
-
-// The maker's format plays at 1000 a second but loops its lead frames from the record start.
-TEST_F(OutputStream, KestraneLeadFramesStartAtTheSameTimeAndLoopFromTheRecordStart) {
-    VirtualGenerator* generator = Connect(false, true);
-    ASSERT_NE(generator, nullptr);
-    MakeRamps(WaveformKestrane, 250, 500, 8);  // 2 s
-    g_bPlayLoop = 1;
-    ASSERT_TRUE(OutputWaveform(1, CollectLeads, nullptr));
-    EXPECT_EQ(g_nStartPosition, 1000) << "device samples";
-    const std::vector<OUTPUT_SIGNAL_DATA> items = LeadsOnce([](const auto& items) { return items.size() >= 300; });
-    StopOutput();
-    ASSERT_GE(items.size(), 300u);
-    for (size_t i = 0; i < 300; ++i) ASSERT_DOUBLE_EQ(items[i].fSignalTime, (i < 250 ? 250 + i : i - 250) / 250.0) << i;
-    ExpectFrames(generator, 250, [](size_t i) { return 1000 + i; });
 }
 
 // The generator stops asking: a stop still ends the run, and the closing "S" goes out.
 TEST_F(OutputStream, StopOnAStalledDeviceEndsTheRun) {
-    VirtualGenerator* generator = Connect(false, true);
+    VirtualGenerator* generator = Connect(true);
     ASSERT_NE(generator, nullptr);
     ASSERT_TRUE(LoadWaveform(WAVEFORM_TRIANGLE, 2.0, 1.0));
     ASSERT_TRUE(OutputWaveform(0, nullptr, nullptr));
@@ -286,23 +236,4 @@ TEST_F(OutputStream, StopOnAStalledDeviceEndsTheRun) {
     EXPECT_FALSE(IsOutputting());
     EXPECT_TRUE(generator->WaitUntil(HasStopAfterSetup, kDeadlineMs));
     EXPECT_EQ(g_nDeviceReadTimeout, 1000u) << "budgets restored";
-}
-
-// A periodic wave runs until stopped, 600 blocks so the sequence byte wraps; delay reports and
-// status replies arrive between requests, and the requests keep the stream going.
-TEST_F(OutputStream, PeriodicWavesRunUntilStoppedThroughTheDevicesReplies) {
-    VirtualGenerator* generator = Connect(false, false, 2);
-    ASSERT_NE(generator, nullptr);
-    ASSERT_TRUE(LoadWaveform(WAVEFORM_SINE, 7.0, 3.0));
-    ASSERT_TRUE(OutputWaveform(0, nullptr, CollectDelay));
-    ASSERT_TRUE(WaitPackets(generator, 12));
-    const std::vector<int> delays = Delays(5);
-    StopOutput();
-    ASSERT_GE(delays.size(), 5u);
-    EXPECT_EQ(delays, std::vector<int>(delays.size(), 1015));
-    const VirtualGeneratorStatistics stats = generator->Statistics();
-    EXPECT_EQ(stats.check.sequenceErrors + stats.check.markerByteErrors, 0u);
-    EXPECT_EQ(stats.reload, 59615) << "a newer device at 1000 per second";
-    ExpectFrames(generator, 2000, [](size_t i) { return i; });
-    EXPECT_NE(RawAt(10), RawAt(30)) << "the wave moves";
 }

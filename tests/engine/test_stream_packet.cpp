@@ -18,17 +18,6 @@ namespace {
 
 using Bytes = std::vector<unsigned char>;
 
-bool SendSignalled() { return WaitForSingleObject(&g_hSendEvent, 0) == kWaitSignalled; }
-
-class ReplyParsing : public ::testing::Test {
-protected:
-    void SetUp() override {
-        g_hSendEvent.ResetEvent();
-        g_OutputDelayCB = CollectDelay;
-    }
-    void TearDown() override { g_OutputDelayCB = nullptr; }
-};
-
 }  // namespace
 
 // Reload values worked by hand: trunc(65536 - 6000000 / rate + 79 or 12); base 59536 for kind 4.
@@ -72,48 +61,25 @@ TEST(StreamPacket, EncodesBitPlanesMostSignificantFirst) {
     }
 }
 
-// "N" is two bytes, "X" three, "S" fifteen; delay = (byte 1 x 100 + byte 2) x 5, zero not reported.
-TEST_F(ReplyParsing, RequestsAndDelaysOneReplyAtATime) {
-    unsigned char read[] = {'N', 0x00, 'N', 0x07, 'X', 2, 3, 'X', 0, 0, 'X', 0, 1, 'X', 255, 255, 'X', 1, 0};
-    for (int from : {0, 2}) {
-        EXPECT_EQ(ResponseHandling(read + from, static_cast<int>(sizeof(read)) - from), read + from + 2);
-        EXPECT_TRUE(SendSignalled()) << "each request signals";
+// Successive reads: "N" is two bytes, "X" three, "S" fifteen whose content is never read as
+// replies; a cut reply waits for the rest of it, stray bytes are skipped one at a time.
+// Delay = (byte 1 x 100 + byte 2) x 5; zero is not reported.
+TEST(ReplyParsing, ReadsAreSplitIntoRepliesAcrossCuts) {
+    g_OutputDelayCB = CollectDelay;
+    struct Read { Bytes bytes; int kept; bool isRequest; };
+    const Read reads[] = {{{'N', 0x00, 'N', 0x07}, 0, true},
+                          {{'X', 2, 3, 'X', 0, 0, 'X', 0, 1, 'X', 255, 255, 'X', 1, 0}, 0, false},
+                          {{'S', 'N', 0, 'X', 1, 2}, 6, false}, {Bytes(9, 0), 0, false},
+                          {{'X', 2}, 2, false}, {{3, 'N'}, 1, false}, {{0}, 0, true},
+                          {{0x00, 0xFF, 'N'}, 1, false}, {{0}, 0, true}};
+    unsigned char buffer[64];
+    int kept = 0;
+    for (const Read& read : reads) {
+        std::copy(read.bytes.begin(), read.bytes.end(), buffer + kept);
+        kept = DispatchReplies(buffer, kept + static_cast<int>(read.bytes.size()));
+        EXPECT_EQ(kept, read.kept) << "read starting " << int(read.bytes[0]);
+        EXPECT_EQ(WaitForSingleObject(&g_hSendEvent, 0) == kWaitSignalled, read.isRequest) << int(read.bytes[0]);
     }
-    for (int from = 4; from < 19; from += 3) EXPECT_EQ(ResponseHandling(read + from, 3), read + from + 3);
-    EXPECT_EQ(Delays(4), (std::vector<int>{1015, 5, 128775, 500}));
-}
-
-TEST_F(ReplyParsing, CutRepliesWaitForTheirRestAndStrayBytesAreSkipped) {
-    unsigned char status[15] = {'S', 'N', 0, 'X', 1, 2};
-    for (int length = 1; length < 15; ++length) EXPECT_EQ(ResponseHandling(status, length), status) << "cut at " << length;
-    EXPECT_EQ(ResponseHandling(status, 15), status + 15) << "its content is never read as replies";
-    unsigned char cut[] = {'X', 2, 3, 'N', 0};
-    EXPECT_EQ(ResponseHandling(cut, 1), cut);
-    EXPECT_EQ(ResponseHandling(cut, 2), cut);
-    EXPECT_EQ(ResponseHandling(cut + 3, 1), cut + 3);
-    unsigned char stray[] = {0x00, 0xFF, 'N', 0};
-    EXPECT_EQ(ResponseHandling(stray, 4), stray + 1);
-    EXPECT_EQ(ResponseHandling(stray + 1, 3), stray + 2);
-    EXPECT_FALSE(SendSignalled());
-    EXPECT_EQ(ResponseHandling(stray + 2, 2), stray + 4);
-    EXPECT_TRUE(SendSignalled());
-    unsigned char last[] = {'X', 0, 1};
-    EXPECT_EQ(ResponseHandling(last, 3), last + 3);
-    EXPECT_EQ(Delays(1), std::vector<int>{5}) << "no delay came before this one";
-}
-
-// A reply cut by the end of one read is completed by the next.
-TEST_F(ReplyParsing, ReadsAreJoinedAcrossCuts) {
-    unsigned char buffer[64] = {'N', 0, 'X', 2};
-    EXPECT_EQ(DispatchReplies(buffer, 4), 2);
-    EXPECT_EQ(Bytes(buffer, buffer + 2), (Bytes{'X', 2}));
-    EXPECT_TRUE(SendSignalled());
-    buffer[2] = 3;
-    buffer[3] = 'N';
-    EXPECT_EQ(DispatchReplies(buffer, 4), 1);
-    EXPECT_EQ(Delays(1), std::vector<int>{1015});
-    EXPECT_FALSE(SendSignalled()) << "a request without its second byte waits";
-    buffer[1] = 0;
-    EXPECT_EQ(DispatchReplies(buffer, 2), 0);
-    EXPECT_TRUE(SendSignalled());
+    EXPECT_EQ(Delays(5), (std::vector<int>{1015, 5, 128775, 500, 1015}));
+    EXPECT_EQ(ResponseHandling(buffer, 0), buffer);
 }

@@ -4,7 +4,6 @@
 
 #include <gtest/gtest.h>
 
-#include <algorithm>
 #include <cmath>
 #include <functional>
 #include <tuple>
@@ -52,11 +51,8 @@ TEST(Waveforms, EveryShapeAtItsCorners) {
         ASSERT_TRUE(cases[i].load()) << "case " << i;
         EXPECT_EQ(g_WaveformType, cases[i].kind);
         EXPECT_EQ(std::tuple(g_nSampleRate, g_nSampleCount, ValidateECGData()), std::tuple(1000u, int64_t{2}, true));
-        for (const Corner& c : cases[i].corners) {
+        for (const Corner& c : cases[i].corners)
             EXPECT_NEAR(CalculatePeriodicalVoltage(c.position, 0), c.mV, 1e-9) << "case " << i << " at " << c.position;
-            const Codes codes = RawAt(static_cast<uint64_t>(c.position));  // every code a real one
-            EXPECT_TRUE(std::all_of(codes.begin(), codes.end(), [](int code) { return code >= 48 && code <= 4048; }));
-        }
     }
 }
 

@@ -1,6 +1,6 @@
 #pragma once
-// Helpers of the loader tests: headers held by an owner, a look at the engine's store,
-// and a working directory changed for one test.
+// Helpers of the loader tests: headers held by an owner, a look at the engine's store, small
+// format-16 records, a stand-in play thread, and a working directory changed for one test.
 
 #include <gtest/gtest.h>
 #include <unistd.h>
@@ -12,7 +12,10 @@
 #include <vector>
 
 #include "engine/ecg_header.h"
+#include "engine/output_stream.h"
 #include "engine/sample_store.h"
+#include "platform/thread.h"
+#include "support/test_support.h"
 #include "tavo/tavo.h"
 
 struct EcgHeaderDeleter {
@@ -28,42 +31,36 @@ inline Mv StoreChannel(int channel) {
     return Mv(g_pECGData[channel], g_pECGData[channel] + g_nSampleCount);
 }
 
-inline void ExpectNear(const Mv& got, const Mv& want, const std::string& what) {
-    ASSERT_EQ(got.size(), want.size()) << what;
-    for (size_t i = 0; i < want.size(); ++i) ASSERT_NEAR(got[i], want[i], 1e-12) << what << " sample " << i;
-}
-
 // The caller's header, and the same record in force in the engine with the playback kind.
 inline void ExpectRecord(const ECG_HEADER* header, const char* name, int signals, int rate, int count, int kind) {
     ASSERT_NE(header, nullptr);
     EXPECT_STREQ(header->szRecordName, name);
-    EXPECT_EQ(header->nSignals, signals);
-    EXPECT_EQ(header->nSampleRate, rate);
-    EXPECT_EQ(header->nSampleCount, count);
-    EXPECT_EQ(g_WaveformType, kind);
-    EXPECT_EQ(g_iECGSignalNumber, signals);
-    EXPECT_EQ(g_nSampleRate, static_cast<uint32_t>(rate));
-    EXPECT_EQ(g_nSampleCount, count);
-}
-
-// The channels' labels joined with commas, and their leads.
-inline std::string HeaderLabels(const ECG_HEADER* header) {
-    std::string labels;
-    for (int i = 0; i < header->nSignals; ++i) labels += (i ? "," : "") + std::string(header->Channel[i].szLeadName);
-    return labels;
-}
-inline std::vector<int> HeaderLeads(const ECG_HEADER* header) {
-    std::vector<int> leads;
-    for (int i = 0; i < header->nSignals; ++i) leads.push_back(header->Channel[i].nLead);
-    return leads;
+    EXPECT_EQ(std::vector<int64_t>({header->nSignals, header->nSampleRate, header->nSampleCount, g_WaveformType,
+                                    g_iECGSignalNumber, g_nSampleRate, g_nSampleCount}),
+              std::vector<int64_t>({signals, rate, count, kind, signals, rate, count}))
+        << "signals, rate, count, kind; then the engine's signals, rate, count";
 }
 
 inline std::vector<int> MappingTable() { return std::vector<int>(g_ECGMappingLead, g_ECGMappingLead + 8); }
 
-inline int OpenDescriptorCount() {
-    int count = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator("/proc/self/fd")) ++count;
-    return count;
+// Writes dir/name.hea with headText and the format-16 dir/name.dat; returns the header's path.
+inline std::string WriteRecord16(const std::string& dir, const std::string& name, const std::string& headText,
+                                 const std::vector<int>& samples) {
+    std::vector<unsigned char> bytes;
+    for (int v : samples) bytes.insert(bytes.end(), {static_cast<unsigned char>(v & 0xFF), static_cast<unsigned char>(v >> 8)});
+    WriteTextFile(dir + "/" + name + ".hea", headText);
+    WriteBinaryFile(dir + "/" + name + ".dat", bytes);
+    return dir + "/" + name + ".hea";
+}
+
+// A stand-in for a running play thread that ends when a stop is asked for; a stop joins it,
+// leaving g_hPlayThread 0.
+inline void StartStandInPlayThread() {
+    g_hStopPlayEvent.ResetEvent();
+    ASSERT_TRUE(CreateThread(&g_hPlayThread, [](void*) -> void* {
+        WaitForSingleObject(&g_hStopPlayEvent, 30000);
+        return nullptr;
+    }, nullptr));
 }
 
 // Changes the working directory for the owner's lifetime.

@@ -10,7 +10,6 @@
 
 #include "loaders/loader_test_support.h"
 #include "loaders/mit_loader.h"
-#include "support/test_support.h"
 #include "wfdb/edf_test_files.h"
 
 namespace {
@@ -134,21 +133,6 @@ TEST_F(EdfLoader, ReusesARecordOnlyForTheFileItWasConvertedFrom) {
         ASSERT_TRUE(TAVOLoadMITDatabase(header.get()));
         EXPECT_EQ(StoreChannel(0), Mv(size_t(step.count), step.mV)) << step.name;
     }
-}
-
-TEST_F(EdfLoader, FailuresKeepThePlaybackKind) {
-    g_WaveformType = WaveformGenerated;
-    EXPECT_EQ(Load(data.File("missing.edf")), nullptr);
-    WriteBinaryFile(data.File("bad.edf"), RawEdfHead("0", "1", "0", "1", {Lead("I")}));
-    EXPECT_EQ(Load(data.File("bad.edf")), nullptr);
-    EXPECT_FALSE(FileExists(repository.File("bad.hea")));
-    WriteEdf(data.File("r01.edf"));
-    for (const char* unusable : {"/proc/tavo-no-such-directory/edf", static_cast<const char*>(nullptr)}) {
-        g_pszRepository = unusable;
-        EXPECT_EQ(Load(data.File("r01.edf")), nullptr);
-    }
-    EXPECT_EQ(LoadDatabaseEDF(nullptr, WaveformEDF), nullptr);
-    EXPECT_EQ(g_WaveformType, WaveformGenerated);
 }
 
 // The public EDF+ file plays as its other converter's record does: the same millivolts,

@@ -88,23 +88,16 @@ std::vector<double> RenderBeat(const BEAT_MODEL& model, int samples) {
     const double rPeak = slack > 0 ? before + 0.3 * slack : samples * before / (before + after);
 
     LEAD_DIRECTION directions[kBeatLeads];
-    for (int lead = 0; lead < kBeatLeads; ++lead) directions[lead] = LeadDirection(lead);
+    LeadDirections(directions);
 
     for (int k = 0; k < samples; ++k) {
-        const double time = k - rPeak;
-        double dx = 0.0, dy = 0.0, dz = 0.0;
-        for (const DIPOLE_WAVE& wave : waves) {
-            const double shape = WaveShape(wave, time);
-            dx += shape * wave.x;
-            dy += shape * wave.y;
-            dz += shape * wave.z;
-        }
+        double beat[kBeatLeads];
+        BeatLeadsAt(waves, directions, k - rPeak, beat);
         double taper = 1.0;
         const int edge = std::min(k, samples - 1 - k);
         if (edge < kTaperSamples) taper = 0.5 - 0.5 * Cosine(kPi * edge / kTaperSamples);
         for (int lead = 0; lead < kBeatLeads; ++lead) {
-            const LEAD_DIRECTION& d = directions[lead];
-            const double mV = taper * model.leadGain[lead] * (d.x * dx + d.y * dy + d.z * dz);
+            const double mV = taper * model.leadGain[lead] * beat[lead];
             leads[size_t(lead) * size_t(samples) + size_t(k)] = RoundToInt(mV * 1000.0) / 1000.0;
         }
     }
