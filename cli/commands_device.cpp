@@ -42,28 +42,25 @@ int FailOrStop(const std::string& error) { return IsStopRequested() ? StopExitSt
 
 enum class RunEnd { Planned, RecordEnded, Stopped };
 
-// Follows a started output with a progress line until stopAfterSeconds have passed (0:
-// no limit), the record ends, the generator goes away or a stop is requested; then stops
-// the output. plannedSeconds sizes the progress bar (0: no bar).
-RunEnd FollowOutput(double plannedSeconds, double stopAfterSeconds, const std::function<std::string(double)>& status) {
+// Shows a progress line until stopAfterSeconds have passed (0: no limit), the record
+// ends, the generator goes away or a stop is requested. plannedSeconds sizes the
+// progress bar (0: no bar).
+RunEnd WaitForRunEnd(double plannedSeconds, double stopAfterSeconds, const std::function<std::string(double)>& status) {
     CProgress progress;
     const auto started = std::chrono::steady_clock::now();
-    RunEnd end = RunEnd::Planned;
     for (;;) {
         Pause(kPollMs);
         const double elapsed = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
         progress.Show(plannedSeconds > 0 ? elapsed / plannedSeconds : -1, status(elapsed));
-        if (IsStopRequested()) {
-            end = RunEnd::Stopped;
-            break;
-        }
-        if (stopAfterSeconds > 0 && elapsed >= stopAfterSeconds) break;
-        if (g_recorder.HasEnded() || !TAVOIsOutputting()) {
-            end = RunEnd::RecordEnded;
-            break;
-        }
+        if (IsStopRequested()) return RunEnd::Stopped;
+        if (stopAfterSeconds > 0 && elapsed >= stopAfterSeconds) return RunEnd::Planned;
+        if (g_recorder.HasEnded() || !TAVOIsOutputting()) return RunEnd::RecordEnded;
     }
-    progress.Finish();
+}
+
+// Follows a started output to its end, as above, then stops it.
+RunEnd FollowOutput(double plannedSeconds, double stopAfterSeconds, const std::function<std::string(double)>& status) {
+    const RunEnd end = WaitForRunEnd(plannedSeconds, stopAfterSeconds, status);
     TAVOStopOutput();
     return end;
 }
@@ -98,7 +95,7 @@ LeadTraces DecodedTraces(const std::vector<sim::Frame>& frames, const PlayedChec
 }
 
 // Why the library would refuse to start a loaded record; empty when nothing stands out.
-std::string DescribeUnplayable(const CLoadedSource& loaded, SourceKind kind) {
+std::string DescribeUnplayable(const LoadedSource& loaded, SourceKind kind) {
     // The sample clock counts 6 MHz cycles in a 16-bit reload value: slower rates do not fit.
     constexpr int kSlowestRate = 92;
     if (loaded.header == nullptr) return "";
@@ -114,28 +111,6 @@ std::string DescribeUnplayable(const CLoadedSource& loaded, SourceKind kind) {
     if (kind != SourceKind::KestraneFile && loaded.header->nSampleRate < kSlowestRate) {
         return loaded.name + " is sampled at " + std::to_string(loaded.header->nSampleRate) +
                " Hz; the generator's clock plays " + std::to_string(kSlowestRate) + " samples per second or more";
-    }
-    return "";
-}
-
-// The demo's verdict on what the generator saw; empty when everything holds.
-std::string JudgeDemo(const VirtualGeneratorStatistics& stats, const PlayedCheck& check, const DemoOptions& options,
-                      double stepMv) {
-    constexpr double kRoundingMv = 1e-9;
-    if (stats.packets == 0 || check.compared == 0) return "nothing was played";
-    if (stats.underruns != 0 || stats.check.sequenceErrors != 0 || stats.check.blockMarkerErrors != 0 ||
-        stats.check.markerByteErrors != 0 || stats.violations.Total() != 0 || stats.bytesWhileNotRaw != 0) {
-        return "the generator saw underruns, malformed packets or protocol violations";
-    }
-    if (check.largestSpreadMv > stepMv + kRoundingMv) {
-        char text[200];
-        std::snprintf(text, sizeof text,
-                      "decoded frame %llu differs from the reported leads by %.5f mV, more than one DAC step (%.5f mV)",
-                      static_cast<unsigned long long>(check.worstFrame), check.largestSpreadMv, stepMv);
-        return text;
-    }
-    if (FindNoise(options.noise) != NoNoise() && check.framesWithNoise == 0) {
-        return "the outputs carry no noise although " + options.noise + " was chosen";
     }
     return "";
 }
@@ -163,7 +138,7 @@ int RunDemo(const DemoOptions& options) {
     SourceRequest request;
     request.kind = SourceKind::BuiltIn;
     request.name = options.record;
-    CLoadedSource loaded;
+    LoadedSource loaded;
     if (!LoadSource(request, noise, "", loaded, error)) return Fail(error);
     std::printf("tavo demo: playing %s with %s noise for %g s on a virtual generator (%s)\n", loaded.name.c_str(),
                 options.noise.c_str(), options.seconds, generator.NodePath().c_str());
@@ -216,7 +191,7 @@ int RunDemo(const DemoOptions& options) {
     std::printf("plot                %s\n", wroteSvg ? options.svgPath.c_str() : "not written");
 
     if (!wroteSvg) return Fail("cannot write " + options.svgPath);
-    const std::string verdict = JudgeDemo(stats, check, options, stepMv);
+    const std::string verdict = JudgeDemo(stats, check, stepMv, noise != NoNoise() ? options.noise : "");
     if (!verdict.empty()) return Fail(verdict);
     std::printf("tavo demo: ok\n");
     return 0;
@@ -247,7 +222,7 @@ int RunPlay(const PlayOptions& options) {
 
     CGeneratorSession session;
     if (!session.Open(options.device, 0, error)) return FailOrStop(error);
-    CLoadedSource loaded;
+    LoadedSource loaded;
     if (!LoadSource(request, noise, RepositoryFor(request, options.repository), loaded, error)) return Fail(error);
     error = DescribeUnplayable(loaded, request.kind);
     if (error.empty() && request.kind == SourceKind::SyntheticEcg) {

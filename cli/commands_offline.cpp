@@ -107,7 +107,7 @@ int RunPreview(const PreviewOptions& options) {
         return Fail(error);
     }
     for (const std::string& warning : warnings) Warn(warning);
-    CLoadedSource loaded;
+    LoadedSource loaded;
     if (!LoadSource(request, noise, RepositoryFor(request, options.repository), loaded, error)) return Fail(error);
     if (request.kind == SourceKind::SyntheticEcg) {
         error = DescribeEcgBeyondRange(options.source, loaded.durationSeconds, kDefaultRangeMv);
@@ -151,9 +151,8 @@ int RunList() {
     std::cout << "Built-in records: synthetic stand-ins with the published names and cycle lengths,\n"
                  "8 leads at 1000 Hz, one cycle repeated ten times:\n";
     for (size_t i = 0; i < records.size(); ++i) {
-        ECG_HEADER* header = TAVOLoadDatabaseCTS_CSE(static_cast<CTSCSE_Database>(i), CTSCSE_NOISE_NONE);
+        const ECGHeaderPtr header(TAVOLoadDatabaseCTS_CSE(static_cast<CTSCSE_Database>(i), CTSCSE_NOISE_NONE));
         const int cycle = header != nullptr ? header->nSampleCount / kBuiltInCycles : 0;
-        if (header != nullptr) TAVOFreeECGHeader(header);
         std::printf("  %3zu  %-10s  cycle %4d samples (%.3f s), %5.1f beats per minute\n", i, records[i].c_str(), cycle,
                     cycle / kBuiltInRate, cycle > 0 ? 60 * kBuiltInRate / cycle : 0.0);
     }

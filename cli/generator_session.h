@@ -20,12 +20,10 @@ struct DeviceChoice {
 // The device kinds --sim offers, as the virtual generator's options. False for an unknown kind.
 bool SimulatedOptions(const std::string& kind, VirtualGeneratorOptions& options);
 
+// Neither copied nor moved: it owns its generator through a unique_ptr and declares a destructor.
 class CGeneratorSession {
 public:
-    CGeneratorSession() = default;
     ~CGeneratorSession();
-    CGeneratorSession(const CGeneratorSession&) = delete;
-    CGeneratorSession& operator=(const CGeneratorSession&) = delete;
 
     // Points the library at the chosen place and connects. keptFrames: decoded frames a
     // virtual generator keeps for inspection. False with a one-line reason saying where

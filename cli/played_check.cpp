@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
 #include <limits>
 
 namespace {
@@ -90,4 +91,22 @@ std::array<double, kLeadCount> DecodedLeads(const sim::Frame& codes, double nois
         outputs[channel] = sim::CodeToMillivolts(codes[static_cast<size_t>(channel)], is16Bit, rangeMv) - noiseMv;
     }
     return LeadsFromOutputs(outputs);
+}
+
+std::string JudgeDemo(const VirtualGeneratorStatistics& stats, const PlayedCheck& check, double stepMv,
+                      const std::string& noise) {
+    if (stats.packets == 0 || check.compared == 0) return "nothing was played";
+    if (stats.underruns != 0 || stats.check.sequenceErrors != 0 || stats.check.blockMarkerErrors != 0 ||
+        stats.check.markerByteErrors != 0 || stats.violations.Total() != 0 || stats.bytesWhileNotRaw != 0) {
+        return "the generator saw underruns, malformed packets or protocol violations";
+    }
+    if (check.largestSpreadMv > stepMv + kRoundingMv) {
+        char text[200];
+        std::snprintf(text, sizeof text,
+                      "decoded frame %llu differs from the reported leads by %.5f mV, more than one DAC step (%.5f mV)",
+                      static_cast<unsigned long long>(check.worstFrame), check.largestSpreadMv, stepMv);
+        return text;
+    }
+    if (!noise.empty() && check.framesWithNoise == 0) return "the outputs carry no noise although " + noise + " was chosen";
+    return "";
 }

@@ -1,5 +1,5 @@
 #pragma once
-// The demo's check that what the generator decoded is what the library reported.
+// The demo's check that what the generator decoded is what the library reported, and its verdict.
 //
 // The library adds its noise after the output network, one value for all eight outputs
 // of a frame, and truncates each voltage to a DAC code. So a frame is right when one
@@ -8,11 +8,13 @@
 // noise chosen that common value must be 0.
 
 #include <cstdint>
+#include <string>
 #include <vector>
 
 #include "lead_recorder.h"
 #include "output_network.h"
 #include "sim/sim_packet.h"
+#include "sim/virtual_generator.h"
 
 struct DecodedRun {
     const std::vector<sim::Frame>* frames = nullptr;
@@ -37,6 +39,11 @@ double DacStepMv(bool is16Bit, double rangeMv);
 // loops); the reported frame of that position is its expected value.
 PlayedCheck CheckPlayed(const std::vector<ReportedFrame>& reported, const DecodedRun& decoded, double sampleRate,
                         int sampleCount, bool hasNoise);
+
+// The demo's verdict on what the generator saw and decoded; empty when everything
+// holds. noise names the built-in noise chosen, "" for none.
+std::string JudgeDemo(const VirtualGeneratorStatistics& stats, const PlayedCheck& check, double stepMv,
+                      const std::string& noise);
 
 // The twelve leads one decoded frame stands for once the noise is taken off its outputs.
 std::array<double, kLeadCount> DecodedLeads(const sim::Frame& codes, double noiseMv, bool is16Bit, double rangeMv);

@@ -43,7 +43,7 @@ void CProgress::Show(double fraction, const std::string& text) {
     Flush();
 }
 
-void CProgress::Finish() {
+CProgress::~CProgress() {
     if (m_isTerminal) std::printf("\n");
     Flush();
 }

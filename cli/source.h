@@ -3,21 +3,16 @@
 // a synthetic waveform written as "sine:1Hz:2mV", or a synthetic ECG as "ecg:72bpm".
 
 #include <array>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "svg_plot.h"
 #include "tavo/tavo.h"
 #include "tavo/tavo_ext.h"
+#include "waveform_source.h"
 
 enum class SourceKind { Waveform, BuiltIn, SyntheticEcg, MitRecord, EdfFile, AhaFile, CseFile, KestraneFile };
-
-struct WaveformRequest {
-    std::string shape;  // a row of the waveform table: sine, triangle, square, rect, ...
-    double frequencyHz = 0;
-    double amplitudeMv = 0;
-    double pulseWidthMs = 0;
-};
 
 struct SourceRequest {
     SourceKind kind = SourceKind::Waveform;
@@ -28,16 +23,6 @@ struct SourceRequest {
 };
 
 constexpr double kDefaultRangeMv = 5.0;  // the library's output range until it is set
-
-// Parses a waveform text: a shape followed by ':'-separated values with units (Hz, mV,
-// uV, ms) in any order, each one the shape takes. False with a one-line reason.
-bool ParseWaveformText(const std::string& text, WaveformRequest& request, std::string& error);
-
-// Checks a parsed waveform against what the library and the generator play at
-// +-rangeMv. False with the allowed range when they would change it (a frequency outside
-// 0.01-100 Hz, an amplitude beyond the range); warnings for what they do by design.
-bool CheckWaveform(const WaveformRequest& wave, double rangeMv, std::string& error,
-                   std::vector<std::string>& warnings);
 
 // Decides what a SOURCE names: an existing file (by extension, then by content for
 // ".txt" and unknown ones), a record name whose ".hea" exists, a waveform or ECG text, or
@@ -53,15 +38,15 @@ const std::vector<std::string>& NoiseNames();
 int FindNoise(const std::string& name);
 int NoNoise();
 
-// A source loaded into the library; frees its header when destroyed.
-class CLoadedSource {
-public:
-    CLoadedSource() = default;
-    ~CLoadedSource();
-    CLoadedSource(const CLoadedSource&) = delete;
-    CLoadedSource& operator=(const CLoadedSource&) = delete;
+struct ECGHeaderFree {
+    void operator()(ECG_HEADER* header) const { TAVOFreeECGHeader(header); }
+};
+// A header the library handed out, given back to it on every way out.
+using ECGHeaderPtr = std::unique_ptr<ECG_HEADER, ECGHeaderFree>;
 
-    ECG_HEADER* header = nullptr;
+// A source loaded into the library.
+struct LoadedSource {
+    ECGHeaderPtr header;          // null for waveforms
     double sampleRate = 0;        // of the lead frames the library reports
     double durationSeconds = 0;   // 0 for waveforms that run until stopped
     bool isLoop = false;          // made to repeat: played until stopped, drawn repeated
@@ -71,7 +56,7 @@ public:
 };
 
 // Loads the source; the repository is where EDF files are converted. False with a reason.
-bool LoadSource(const SourceRequest& request, int noise, const std::string& repository, CLoadedSource& loaded,
+bool LoadSource(const SourceRequest& request, int noise, const std::string& repository, LoadedSource& loaded,
                 std::string& error);
 
 // The names of the built-in records in table order, read from the library.

@@ -11,6 +11,14 @@ std::string Lower(std::string text) {
     return text;
 }
 
+int FindIgnoringCase(const std::vector<std::string>& names, const std::string& name) {
+    const std::string lower = Lower(name);
+    for (size_t i = 0; i < names.size(); ++i) {
+        if (Lower(names[i]) == lower) return static_cast<int>(i);
+    }
+    return -1;
+}
+
 std::vector<std::string> Split(const std::string& text, const std::string& delimiters) {
     std::vector<std::string> fields;
     size_t start = text.find_first_not_of(delimiters);

@@ -50,8 +50,12 @@ protected:
         for (int i = 0; i < 25 * 360; ++i) samples += i % 2 == 0 ? std::string("\x64\x00", 2) : std::string("\x9c\xff", 2);
         Write("rec.dat", samples);
         Write("rec.hea", "rec 1 360 9000\nrec.dat 16 200 16 0 0 0 0 ECG\n");
-        Write("beats.hea", "beats 1 360 9000\nrec.dat 16 200 16 0 0 0 0 ECG\n");
-        Write("beats.atr", std::string("\x64\x04\xc8\x04\x00\x00", 6));  // beats at 100 and 300, code 1
+        Write("uv.hea", "uv 1 360 9000\nrec.dat 16 0.002/uV 16 0 0 0 0 ECG\n");
+        // A signal line may stop after the format. 301 beats of code 1, 20 samples apart.
+        Write("beats.hea", "beats 1 360 9000\nrec.dat 16\n");
+        std::string beats;
+        for (int i = 0; i < 301; ++i) beats += std::string("\x14\x04", 2);
+        Write("beats.atr", beats + std::string(2, '\0'));
         Write("odd.hea", "odd 1 360 9000\nrec.dat 16 200 16 0 0 0 0 Resp\n");
         Write("bad.hea", "this is not a header\n");
         Write("short.hea", "short 1 360 10\nrec.dat\n");
@@ -143,7 +147,7 @@ TEST_F(CommandTest, ExitsWithOneLineAndAStatusThatSaysWhatHappened) {
         {{"play", "sine:1Hz:100mV", "--sim"}, 1, "^tavo: amplitude 100 mV peak to peak does not fit .* at most 10 mV"},
         {{"play", "fixed:3mV", "--range", "2", "--sim"}, 1, "^tavo: 3 mV does not fit the \\+-2 mV output range"},
         {{"play", "sine:1Hz:nanmV", "--sim"}, 1, "^tavo: 'nanmV' is not a number"},
-        {{"play", "sine:1Hz:1mV", "--range", "0", "--sim"}, 1, "^tavo: --range takes whole millivolts from 1 to 255"},
+        {{"play", "sine:1Hz:1mV", "--range", "256", "--sim", "--duration", "0.2"}, 1, "^tavo: --range takes whole millivolts from 1 to 255"},
         {{"play", "sine:1Hz:1mV", "--noise", "BL", "--sim"}, 1, "^tavo: --noise applies to built-in records only"},
         {{"play", "MA1_001", "--sim", "--start", "20"}, 1, "^tavo: --start 20 is beyond the end of MA1_001 \\(9.40 s long\\)"},
         {{"play", "nosuch.hea", "--sim"}, 1, "^tavo: no such file: nosuch.hea"},
@@ -153,6 +157,8 @@ TEST_F(CommandTest, ExitsWithOneLineAndAStatusThatSaysWhatHappened) {
         {{"preview", "ann.edf", "--svg", "x.svg"}, 1, "^tavo: ann.edf holds only EDF\\+ annotations"},
         {{"preview", "CAL50000", "--svg", "x.svg", "--seconds", "1806"}, 1, "^tavo: --seconds 1806 is outside 1 to 300"},
         {{"preview", "MA1_001", "--svg", "nodir/x.svg"}, 1, "^tavo: output folder nodir does not exist"},
+        {{"preview", "lead.edf", "--svg", "x.svg", "--repository", "nodir"}, 1, "^tavo: cannot convert into the repository: output folder nodir does not"},
+        {{"preview", "rect:100.5ms:1Hz:2mV", "--svg", "x.svg"}, 1, "^tavo: pulse width 100.5 ms must be a whole number"},
         {{"info", "--dev", "nodev"}, 1, "^tavo: no generator: nodev is not a folder"},
         {{"info", "--dev", "emptydev", "--timeout", "200"}, 1, "^tavo: no generator: nothing at emptydev/ttyACM0-127"},
         {{"convert", "edf", "ann.edf", "nodir"}, 1, "^tavo: output folder nodir does not exist"},
@@ -160,6 +166,7 @@ TEST_F(CommandTest, ExitsWithOneLineAndAStatusThatSaysWhatHappened) {
         {{"amplitude", "bad"}, 1, "^tavo: bad.hea is not a WFDB record header"},
         {{"amplitude", "short"}, 1, "^tavo: short.hea names 1 signals but describes 0"},
         {{"demo", "--noise", "LOUD"}, 1, "^tavo: unknown noise 'LOUD'"},
+        {{"demo", "--seconds", "600", "--svg", "nodir/d.svg"}, 1, "^tavo: output folder nodir does not exist"},
         {{"play", "ecg:72.5bpm", "--sim"}, 1, "^tavo: '72.5bpm' is outside .*: whole numbers from 20 to 300 bpm"},
         // Lead II's R wave is the largest output at the default T; twice 5 mV of T is beyond 10.
         {{"play", "ecg:60bpm:3mV", "--range", "2", "--sim"}, 1, "^tavo: ecg:60bpm:3mV reaches 3.000 mV in II, beyond the \\+-2 mV"},
@@ -167,7 +174,8 @@ TEST_F(CommandTest, ExitsWithOneLineAndAStatusThatSaysWhatHappened) {
         // 5 mV fits the 5 mV range; the 1 s loop goes round: more than its 4 packets of 250 samples.
         {{"play", "ecg:60bpm:5mV", "--sim", "--duration", "2"}, 0, "^playing ecg 60 bpm regular, R 5 mV in II, QRS 80 ms, T 0.25 "
                                                                  "x R, ST 0 mV, P waves; a 1.00 s loop\n(.*\n)*virtual generator: ([5-9]|\\d\\d+) packets"},
-        {{"preview", "ecg:60bpm", "--svg", "e.svg", "--start", "7"}, 0, "^wrote e.svg \\(10000 frames of ecg 60 bpm"},
+        {{"preview", "ecg:60bpm:rhythm=irregular:cv=15%", "--svg", "e.svg", "--start", "7"}, 0,
+         "^wrote e.svg \\(10000 frames of ecg 60 bpm irregular \\(RR variation 15 %, seed 1\\)"},
         {{"play", "sine:1.234Hz:1mV", "--sim", "--duration", "0.2"}, 0, "^tavo: warning: 1.234 Hz plays as 1.23 Hz"},
         {{"play", "MA1_001", "--sim", "--start", "9", "--duration", "2"}, 0, "^tavo: warning: MA1_001 ends after 0.40 s"},
         {{"info", "--sim=16bit"}, 0, "DAC width +16 bits"},
@@ -175,7 +183,8 @@ TEST_F(CommandTest, ExitsWithOneLineAndAStatusThatSaysWhatHappened) {
         // Hand-worked: 25 windows of RMS 100 fill 25 of 300 slots; the middle 270 hold 10 of them.
         {{"amplitude", "rec"}, 0, "^tavo: warning: only 25 of 300 measurements.*\nrec: RMS over 25 windows of 360 "
                                   "samples.*\nsignal 0 +ECG +3.70370 ADC units +0.0185 mV"},
-        {{"amplitude", "beats.hea"}, 0, "only 2 of 300.*\nbeats: peak to peak around 2 beats"},
+        {{"amplitude", "uv"}, 0, "signal 0 +ECG +3.70370 ADC units +1.8519 mV"},
+        {{"amplitude", "beats.hea"}, 0, "^beats: peak to peak around 300 beats"},
         {{"list"}, 0, "MA1_001 +cycle  940 samples \\(0.940 s\\),  63.8 beats per minute\n(.*\n)*  118  MA1_125 .*\nBuilt"},
         {{"list"}, 0, "\nSynthetic ECG.*\n(.*\n)*  seed=2 .*: whole numbers from 0 to 4294967295\n"},
         {{"preview", "autocal", "--svg", "a.svg"}, 0, "^wrote a.svg \\(10000 frames of autocal levels 0, 0.2, 1, 2, 5"},
@@ -193,6 +202,18 @@ TEST_F(CommandTest, ExitsWithOneLineAndAStatusThatSaysWhatHappened) {
         EXPECT_LE(Count(ReadText(m_dir / "stderr.txt"), "\n"), 1u) << line << ": one line on stderr";
     }
     EXPECT_TRUE(fs::exists(m_dir / "repo/lead.hea")) << "converted into --repository";
+    // Each legend sample line stands left of its label, at the height of its lower-case letters.
+    const std::string demo = ReadText(m_dir / "d.svg");
+    const std::regex entry("<line class=\"legend-line\" x1=\"[\\d.]+\" y1=\"([\\d.]+)\" x2=\"([\\d.]+)\"[^>]*/>\n"
+                           "<text class=\"legend\" x=\"([\\d.]+)\" y=\"([\\d.]+)\" [^>]* font-size=\"([\\d.]+)\"");
+    size_t entries = 0;
+    for (std::sregex_iterator m(demo.begin(), demo.end(), entry), end; m != end; ++m, ++entries) {
+        const double lineY = std::stod((*m)[1]), textY = std::stod((*m)[4]);
+        EXPECT_LT(std::stod((*m)[2]), std::stod((*m)[3]));
+        EXPECT_LT(lineY, textY);
+        EXPECT_GT(lineY, textY - std::stod((*m)[5]) / 2);
+    }
+    EXPECT_EQ(entries, 2u) << "a legend entry for the reported and one for the decoded leads";
     std::string messages;
     EXPECT_EQ(Run({"--dev"}, messages, TAVO_SIM_COMMAND), 2);
     EXPECT_TRUE(std::regex_search(messages, std::regex("^tavo-sim: --dev needs a value \\(see tavo-sim --help\\)"))) << messages;
@@ -328,7 +349,8 @@ TEST(SourceDetection, ByExtensionThenByContent) {
                           Case{"/d/k.txt", "500\n3\n START \nLead I\n1000\n", SourceKind::KestraneFile},
                           Case{"/d/a.txt", "100,200,\"N\"\n-400,400,\"N\"\n", SourceKind::AhaFile},
                           Case{"/d/c.txt", "10 20 30 40 50 60 70 80 90 100 110 120\n", SourceKind::CseFile},
-                          Case{"/d/k.rec", "250\n10\nstart\n", SourceKind::KestraneFile}}) {
+                          Case{"/d/k.rec", "250\n10\nstart\n", SourceKind::KestraneFile},
+                          Case{"/d/h.txt", "I II III aVR aVL aVF V1 V2 V3 V4 V5 V6\n", SourceKind::KestraneFile}}) {
         EXPECT_EQ(DetectRecordFile(c.path, c.head), c.kind) << c.path;
     }
 }
@@ -363,5 +385,37 @@ TEST(PlayedCheck, FindsOneCommonNoiseValueOrTheDisagreement) {
         EXPECT_EQ(check.compared, 1u);
         EXPECT_NEAR(check.largestSpreadMv, c.spreadMv, 1e-12) << c.codes[5] << c.hasNoise;
         EXPECT_EQ(check.framesWithNoise, c.framesWithNoise) << c.codes[5] << c.hasNoise;
+    }
+}
+
+// Worked at 12 bits and 5 mV, where one DAC step is 0.0025 mV: a clean run passes, and
+// each fault the generator counts, a wider disagreement or missing noise fails it.
+TEST(DemoVerdict, FailsOnEveryFaultTheGeneratorSawAndOnAnyDisagreement) {
+    using Stats = VirtualGeneratorStatistics;
+    struct Case { void (*spoil)(Stats&, PlayedCheck&); const char* noise; const char* verdict; };
+    const Case cases[] = {
+        {[](Stats&, PlayedCheck&) {}, "", ""},
+        {[](Stats&, PlayedCheck& c) { c.framesWithNoise = 1; }, "BL", ""},
+        {[](Stats&, PlayedCheck&) {}, "BL", "no noise although BL was chosen"},
+        {[](Stats& s, PlayedCheck&) { s.packets = 0; }, "", "nothing was played"},
+        {[](Stats&, PlayedCheck& c) { c.compared = 0; }, "", "nothing was played"},
+        {[](Stats& s, PlayedCheck&) { s.underruns = 1; }, "", "underruns"},
+        {[](Stats& s, PlayedCheck&) { s.check.sequenceErrors = 1; }, "", "malformed"},
+        {[](Stats& s, PlayedCheck&) { s.check.blockMarkerErrors = 1; }, "", "malformed"},
+        {[](Stats& s, PlayedCheck&) { s.check.markerByteErrors = 1; }, "", "malformed"},
+        {[](Stats& s, PlayedCheck&) { s.violations.unknownBytes = 1; }, "", "protocol violations"},
+        {[](Stats& s, PlayedCheck&) { s.bytesWhileNotRaw = 1; }, "", "protocol violations"},
+        {[](Stats&, PlayedCheck& c) { c.largestSpreadMv = 0.0026; }, "", "by 0.00260 mV, more than one DAC step (0.00250 mV)"},
+    };
+    for (const Case& c : cases) {
+        Stats stats;
+        stats.packets = 4;
+        PlayedCheck check;
+        check.compared = 1000;
+        check.largestSpreadMv = 0.0025;
+        c.spoil(stats, check);
+        const std::string verdict = JudgeDemo(stats, check, 0.0025, c.noise);
+        EXPECT_EQ(verdict.empty(), c.verdict[0] == '\0') << c.verdict << ": " << verdict;
+        EXPECT_NE(verdict.find(c.verdict), std::string::npos) << c.verdict << ": " << verdict;
     }
 }
