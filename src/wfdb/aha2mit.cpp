@@ -133,8 +133,7 @@ bool ahaecg2mit(const char* filePath, const char* destFolder) {
         ++samples;
     }
 
-    const std::string text = HeaderText(*record);
-    return std::fwrite(text.data(), 1, text.size(), outputs.Header()) == text.size() && outputs.Commit();
+    return outputs.Commit(HeaderText(*record));
 }
 
 TAVO_API bool WFDBConvertAHA(const char* filePath, const char* destFolder) {

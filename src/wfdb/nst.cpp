@@ -286,8 +286,7 @@ int nst() {
         isRecordLeft = DoProcessNSTAddNoise(run, kStretchSeconds * frequency);
     }
     run.writer.Finish();
-    const bool isWritten = std::fwrite(headerText.data(), 1, headerText.size(), files.Header()) == headerText.size();
-    return isWritten && files.Commit() ? kNSTSucceeded : kNSTCannotWrite;
+    return files.Commit(headerText) ? kNSTSucceeded : kNSTCannotWrite;
 }
 
 TAVO_API void WFDBNoiseTestExSetSignal(char* path) {
