@@ -7,7 +7,6 @@
 #include <climits>
 #include <cstdint>
 #include <cstdlib>
-#include <cstring>
 #include <memory>
 #include <new>
 #include <string>
@@ -19,6 +18,7 @@
 #include "platform/critical_section.h"
 #include "platform/text_utils.h"
 #include "tavo/tavo_ext.h"
+#include "wfdb/record_path.h"
 #include "wfdb/signal_reader.h"
 #include "wfdb/wfdb_header.h"
 
@@ -54,12 +54,6 @@ struct HeaderBlockDeleter {
     void operator()(ECG_HEADER* header) const { std::free(header); }
 };
 using CHeaderBlockPtr = std::unique_ptr<ECG_HEADER, HeaderBlockDeleter>;
-
-// Everything up to and including the last '/'; "" when there is none.
-std::string RecordDirectory(const char* path) {
-    const char* slash = std::strrchr(path, '/');
-    return slash == nullptr ? std::string() : std::string(path, static_cast<size_t>(slash - path + 1));
-}
 
 int LargestSamplesPerFrame(const WFDB_HEADER* header) {
     int largest = 1;
@@ -184,7 +178,7 @@ ECG_HEADER* LoadMITHeader(const char* path) {
 
     std::string pathCopy(path);
     CWFDBHeaderPtr record(WFDBReadHeader(pathCopy.data()));
-    if (!record || !WFDBLoadSignal(RecordDirectory(path).c_str(), record.get())) return nullptr;
+    if (!record || !WFDBLoadSignal(GetRecordDirectory(path).c_str(), record.get())) return nullptr;
 
     // The record line counts frames; the store holds samples at the highest signal rate.
     // A negative length or a rate beyond int cannot describe a store, and refusing them

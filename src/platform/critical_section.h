@@ -14,6 +14,8 @@ public:
 
     void Lock() { pthread_mutex_lock(&m_mutex); }
     void Unlock() { pthread_mutex_unlock(&m_mutex); }
+    // For condition waits, which release and retake the lock themselves under a guard.
+    pthread_mutex_t* Native() { return &m_mutex; }
 
 private:
     pthread_mutex_t m_mutex = PTHREAD_MUTEX_INITIALIZER;

@@ -7,10 +7,11 @@
 #include <climits>
 #include <limits>
 
+#include "platform/text_utils.h"
+
 namespace {
 
 bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 // The leading number, with end set just past it (0 when there is none).
 double ScanLeadingDouble(std::string_view text, size_t& end) {
@@ -65,16 +66,23 @@ bool ParseWholeDouble(std::string_view text, double& value) {
 }
 
 int ParseLeadingInt(std::string_view text) {
+    int value = 0;
+    ScanLeadingInt(text, value);
+    return value;
+}
+
+size_t ScanLeadingInt(std::string_view text, int& value) {
     size_t at = 0;
     while (at < text.size() && IsSpace(text[at])) ++at;
     bool isNegative = false;
     if (at < text.size() && (text[at] == '+' || text[at] == '-')) isNegative = text[at++] == '-';
-    long long value = 0;
+    if (at == text.size() || !IsDigit(text[at])) return 0;
+    long long number = 0;
     for (; at < text.size() && IsDigit(text[at]); ++at) {
-        value = value * 10 + (text[at] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
+        number = number * 10 + (text[at] - '0');
+        if (number > static_cast<long long>(INT_MAX) + 1) number = static_cast<long long>(INT_MAX) + 1;
     }
-    if (isNegative) value = -value;
-    if (value > INT_MAX) return INT_MAX;
-    return static_cast<int>(value);
+    if (isNegative) number = -number;
+    value = number > INT_MAX ? INT_MAX : static_cast<int>(number);
+    return at;
 }

@@ -15,3 +15,7 @@ bool ParseWholeDouble(std::string_view text, double& value);
 // The leading integer of text as atoi reads it (leading white space, optional sign,
 // digits), saturated at the int range instead of overflowing; 0 when there is none.
 int ParseLeadingInt(std::string_view text);
+
+// The same reading as "%d" scans it: the characters taken up to the last digit, or 0
+// (value unchanged) when text does not start with an integer.
+size_t ScanLeadingInt(std::string_view text, int& value);

@@ -12,17 +12,51 @@
 
 namespace {
 
-pthread_mutex_t g_generationMutex = PTHREAD_MUTEX_INITIALIZER;
+// Taken after an event's own lock is released, never while holding it.
+constinit CSimpleCriticalSection g_generationLock;
 pthread_cond_t g_generationChanged = PTHREAD_COND_INITIALIZER;
 unsigned long g_generation = 0;
 unsigned int g_multipleWaiters = 0;
 
 void AnnounceEventSet() {
-    pthread_mutex_lock(&g_generationMutex);
+    CAutoCriticalSection lock(g_generationLock);
     ++g_generation;
     if (g_multipleWaiters != 0) pthread_cond_broadcast(&g_generationChanged);
-    pthread_mutex_unlock(&g_generationMutex);
 }
+
+// Counts a multiple wait for as long as it lasts, so that sets wake it.
+class CMultipleWaiter {
+public:
+    CMultipleWaiter() {
+        CAutoCriticalSection lock(g_generationLock);
+        ++g_multipleWaiters;
+    }
+    ~CMultipleWaiter() {
+        CAutoCriticalSection lock(g_generationLock);
+        --g_multipleWaiters;
+    }
+    CMultipleWaiter(const CMultipleWaiter&) = delete;
+    CMultipleWaiter& operator=(const CMultipleWaiter&) = delete;
+
+    unsigned long Generation() const {
+        CAutoCriticalSection lock(g_generationLock);
+        return g_generation;
+    }
+
+    // Blocks until the count moves past seen; false when the deadline (null: none) comes first.
+    bool AwaitSetAfter(unsigned long seen, const timespec* deadline) const {
+        CAutoCriticalSection lock(g_generationLock);
+        while (g_generation == seen) {
+            if (deadline == nullptr) {
+                pthread_cond_wait(&g_generationChanged, g_generationLock.Native());
+            } else if (pthread_cond_clockwait(&g_generationChanged, g_generationLock.Native(), CLOCK_MONOTONIC,
+                                              deadline) == ETIMEDOUT) {
+                return false;
+            }
+        }
+        return true;
+    }
+};
 
 // Polls every event once, lowest index first.
 int PollEvents(unsigned int count, CEvent** events) {
@@ -35,43 +69,41 @@ int PollEvents(unsigned int count, CEvent** events) {
 }  // namespace
 
 void CBasicEvent::SetEvent() {
-    pthread_mutex_lock(&mutex);
-    state = true;
-    if (m_autoReset) {
-        pthread_cond_signal(&condition);
-    } else {
-        pthread_cond_broadcast(&condition);
+    {
+        CAutoCriticalSection lock(m_lock);
+        state = true;
+        if (m_autoReset) {
+            pthread_cond_signal(&condition);
+        } else {
+            pthread_cond_broadcast(&condition);
+        }
     }
-    pthread_mutex_unlock(&mutex);
     AnnounceEventSet();
 }
 
 void CBasicEvent::ResetEvent() {
-    pthread_mutex_lock(&mutex);
+    CAutoCriticalSection lock(m_lock);
     state = false;
-    pthread_mutex_unlock(&mutex);
 }
 
 int CBasicEvent::Wait() {
-    pthread_mutex_lock(&mutex);
-    while (!state) pthread_cond_wait(&condition, &mutex);
+    CAutoCriticalSection lock(m_lock);
+    while (!state) pthread_cond_wait(&condition, m_lock.Native());
     if (m_autoReset) state = false;
-    pthread_mutex_unlock(&mutex);
     return kWaitSignalled;
 }
 
 int CBasicEvent::WaitTimeout(unsigned int milliseconds) {
     if (milliseconds == kWaitInfinite) return Wait();
-    pthread_mutex_lock(&mutex);
+    CAutoCriticalSection lock(m_lock);
     if (milliseconds != 0 && !state) {
         const timespec deadline = MonotonicDeadline(milliseconds);
         while (!state) {
-            if (pthread_cond_clockwait(&condition, &mutex, CLOCK_MONOTONIC, &deadline) == ETIMEDOUT) break;
+            if (pthread_cond_clockwait(&condition, m_lock.Native(), CLOCK_MONOTONIC, &deadline) == ETIMEDOUT) break;
         }
     }
     const bool signalled = state;
     if (signalled && m_autoReset) state = false;
-    pthread_mutex_unlock(&mutex);
     return signalled ? kWaitSignalled : kWaitTimedOut;
 }
 
@@ -84,35 +116,18 @@ unsigned int WaitForMultipleObjects(unsigned int count, CEvent** events, int wai
     if (waitAll != 0 || events == nullptr || count == 0 || count > kMaxWaitObjects) return kWaitTimedOut;
     const bool hasDeadline = milliseconds != kWaitInfinite;
     const timespec deadline = MonotonicDeadline(hasDeadline ? milliseconds : 0);
-
-    pthread_mutex_lock(&g_generationMutex);
-    ++g_multipleWaiters;
+    const CMultipleWaiter waiter;
     int found = -1;
     for (;;) {
         // Read the count before polling: a set that lands after the poll moves it, so it is not missed.
-        const unsigned long seen = g_generation;
-        pthread_mutex_unlock(&g_generationMutex);
+        const unsigned long seen = waiter.Generation();
         found = PollEvents(count, events);
-        pthread_mutex_lock(&g_generationMutex);
         if (found >= 0 || milliseconds == 0) break;
-        bool timedOut = false;
-        while (g_generation == seen && !timedOut) {
-            if (hasDeadline) {
-                timedOut = pthread_cond_clockwait(&g_generationChanged, &g_generationMutex, CLOCK_MONOTONIC,
-                                                  &deadline) == ETIMEDOUT;
-            } else {
-                pthread_cond_wait(&g_generationChanged, &g_generationMutex);
-            }
-        }
-        if (timedOut) {
+        if (!waiter.AwaitSetAfter(seen, hasDeadline ? &deadline : nullptr)) {
             // One last look: an event set exactly at the deadline still counts.
-            pthread_mutex_unlock(&g_generationMutex);
             found = PollEvents(count, events);
-            pthread_mutex_lock(&g_generationMutex);
             break;
         }
     }
-    --g_multipleWaiters;
-    pthread_mutex_unlock(&g_generationMutex);
     return found >= 0 ? static_cast<unsigned int>(found) : kWaitTimedOut;
 }

@@ -7,6 +7,8 @@
 
 #include <pthread.h>
 
+#include "platform/critical_section.h"
+
 constexpr int kWaitSignalled = 0;
 constexpr int kWaitTimedOut = 110;  // ETIMEDOUT on Linux, the documented time-out result
 constexpr unsigned int kWaitInfinite = 0xFFFFFFFF;
@@ -38,7 +40,7 @@ protected:
     constexpr CBasicEvent(bool initialState, bool autoReset) : state(initialState), m_autoReset(autoReset) {}
 
 private:
-    pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+    CSimpleCriticalSection m_lock;
     pthread_cond_t condition = PTHREAD_COND_INITIALIZER;  // waited on with CLOCK_MONOTONIC deadlines
     bool state;
     const bool m_autoReset;

@@ -6,15 +6,19 @@ namespace {
 constexpr long kNanosPerSecond = 1000000000L;
 }
 
+void AdvanceDeadline(timespec& deadline, unsigned int milliseconds) {
+    deadline.tv_sec += static_cast<time_t>(milliseconds / 1000);
+    deadline.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
+    if (deadline.tv_nsec >= kNanosPerSecond) {
+        deadline.tv_sec += 1;
+        deadline.tv_nsec -= kNanosPerSecond;
+    }
+}
+
 timespec MonotonicDeadline(unsigned int milliseconds) {
     timespec now{};
     clock_gettime(CLOCK_MONOTONIC, &now);
-    now.tv_sec += static_cast<time_t>(milliseconds / 1000);
-    now.tv_nsec += static_cast<long>(milliseconds % 1000) * 1000000L;
-    if (now.tv_nsec >= kNanosPerSecond) {
-        now.tv_sec += 1;
-        now.tv_nsec -= kNanosPerSecond;
-    }
+    AdvanceDeadline(now, milliseconds);
     return now;
 }
 

@@ -4,6 +4,8 @@
 #include <cstdint>
 #include <ctime>
 
+// Moves a deadline on by milliseconds, carrying nanoseconds into seconds.
+void AdvanceDeadline(timespec& deadline, unsigned int milliseconds);
 // The current time plus milliseconds, carried into seconds and nanoseconds.
 timespec MonotonicDeadline(unsigned int milliseconds);
 // True once the monotonic clock has reached the deadline.

@@ -2,13 +2,10 @@
 
 #include "platform/text_utils.h"
 
-#include <cctype>
 #include <cstdint>
 #include <cstring>
 
-namespace {
-bool IsSpace(char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; }
-}  // namespace
+bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
 
 void StringTrimRight(char* s) {
     if (s == nullptr) return;

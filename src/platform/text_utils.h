@@ -4,7 +4,10 @@
 #include <string>
 #include <vector>
 
-// Cut trailing / leading / both runs of isspace characters in place.
+// Space, tab, line feed, vertical tab, form feed or carriage return, in every locale.
+bool IsSpace(char c);
+
+// Cut trailing / leading / both runs of IsSpace characters in place.
 void StringTrimRight(char* s);
 void StringTrimLeft(char* s);
 void StringTrim(char* s);

@@ -6,6 +6,7 @@
 #include <cerrno>
 #include <new>
 
+#include "platform/critical_section.h"
 #include "platform/monotonic_clock.h"
 #include "platform/thread.h"
 
@@ -18,7 +19,7 @@ constexpr unsigned int kSigUsr1 = 10;
 constexpr unsigned int kSigUsr2 = 12;
 
 struct CIntervalTimer {
-    pthread_mutex_t mutex = PTHREAD_MUTEX_INITIALIZER;
+    CSimpleCriticalSection lock;
     pthread_cond_t stopRequested = PTHREAD_COND_INITIALIZER;
     bool stop = false;
     unsigned int periodMs = 0;
@@ -26,35 +27,23 @@ struct CIntervalTimer {
     unsigned long thread = 0;
 };
 
-void AdvanceDeadline(timespec& deadline, unsigned int periodMs) {
-    deadline.tv_sec += static_cast<time_t>(periodMs / 1000);
-    deadline.tv_nsec += static_cast<long>(periodMs % 1000) * 1000000L;
-    if (deadline.tv_nsec >= 1000000000L) {
-        deadline.tv_sec += 1;
-        deadline.tv_nsec -= 1000000000L;
-    }
-}
-
 void* TimerThread(void* arg) {
     auto* timer = static_cast<CIntervalTimer*>(arg);
     const bool fires = timer->periodMs != 0 && timer->target != nullptr;
     timespec deadline = MonotonicDeadline(timer->periodMs);
-    pthread_mutex_lock(&timer->mutex);
+    CAutoCriticalSection lock(timer->lock);
     while (!timer->stop) {
         if (!fires) {
-            pthread_cond_wait(&timer->stopRequested, &timer->mutex);
+            pthread_cond_wait(&timer->stopRequested, timer->lock.Native());
             continue;
         }
-        if (pthread_cond_clockwait(&timer->stopRequested, &timer->mutex, CLOCK_MONOTONIC, &deadline) != ETIMEDOUT ||
-            timer->stop) {
-            continue;
-        }
+        const int waited = pthread_cond_clockwait(&timer->stopRequested, timer->lock.Native(), CLOCK_MONOTONIC, &deadline);
+        if (waited != ETIMEDOUT || timer->stop) continue;
         timer->target->SetEvent();
         AdvanceDeadline(deadline, timer->periodMs);
         // After a long stall, skip the expiries already missed instead of firing them in a burst.
         if (MonotonicDeadlinePassed(deadline)) deadline = MonotonicDeadline(timer->periodMs);
     }
-    pthread_mutex_unlock(&timer->mutex);
     return nullptr;
 }
 
@@ -76,10 +65,11 @@ timer_t CreateNewTimer(unsigned int milliseconds, unsigned int& signal) {
 int DeleteTimer(unsigned int, void*& timer) {
     if (timer == nullptr) return -1;
     auto* interval = static_cast<CIntervalTimer*>(timer);
-    pthread_mutex_lock(&interval->mutex);
-    interval->stop = true;
-    pthread_cond_signal(&interval->stopRequested);
-    pthread_mutex_unlock(&interval->mutex);
+    {
+        CAutoCriticalSection lock(interval->lock);
+        interval->stop = true;
+        pthread_cond_signal(&interval->stopRequested);
+    }
     JoinThread(interval->thread);
     delete interval;
     timer = nullptr;

@@ -3,7 +3,6 @@
 
 #include "wfdb/aha2mit.h"
 
-#include <climits>
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
@@ -11,6 +10,7 @@
 #include <memory>
 #include <string>
 
+#include "platform/decimal_text.h"
 #include "platform/file_utils.h"
 #include "platform/path_utils.h"
 #include "tavo/tavo_ext.h"
@@ -52,23 +52,10 @@ bool ReadAHALine(FILE* file, char (&line)[kLineLength + 1]) {
     return true;
 }
 
-bool IsSpace(char c) { return c == ' ' || c == '\t' || c == '\n' || c == '\v' || c == '\f' || c == '\r'; }
-
 // A decimal integer after optional white space, as "%d" reads it (saturated at the int range).
 const char* ReadInteger(const char* at, int& value) {
-    while (IsSpace(*at)) ++at;
-    const char* start = at;
-    if (*at == '+' || *at == '-') ++at;
-    if (*at < '0' || *at > '9') return nullptr;
-    long long number = 0;
-    bool isNegative = *start == '-';
-    for (; *at >= '0' && *at <= '9'; ++at) {
-        number = number * 10 + (*at - '0');
-        if (number > static_cast<long long>(INT_MAX) + 1) number = static_cast<long long>(INT_MAX) + 1;
-    }
-    if (isNegative) number = -number;
-    value = number > INT_MAX ? INT_MAX : static_cast<int>(number);
-    return at;
+    const size_t taken = ScanLeadingInt(at, value);
+    return taken == 0 ? nullptr : at + taken;
 }
 
 // The pattern "%d,%d,\"%c": two integers, commas, a quote and any one character.
@@ -146,8 +133,7 @@ bool ahaecg2mit(const char* filePath, const char* destFolder) {
         ++samples;
     }
 
-    const std::string text = HeaderText(*record);
-    return std::fwrite(text.data(), 1, text.size(), outputs.Header()) == text.size() && outputs.Commit();
+    return outputs.Commit(HeaderText(*record));
 }
 
 TAVO_API bool WFDBConvertAHA(const char* filePath, const char* destFolder) {

@@ -322,7 +322,7 @@ bool edf2mit(const char* filePath, const char* destFolder) {
                        FormatInteger(plan.framesPerRecord * converted) + "\n";
     for (const SignalPlan& signal : plan.signals) text += signal.line;
     text += stamp + "\n";
-    return std::fwrite(text.data(), 1, text.size(), outputs.Header()) == text.size() && outputs.Commit();
+    return outputs.Commit(text);
 }
 
 TAVO_API bool WFDBConvertEDF(const char* filePath, const char* destFolder) {

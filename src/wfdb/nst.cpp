@@ -6,7 +6,6 @@
 #include "wfdb/nst.h"
 
 #include <algorithm>
-#include <charconv>
 #include <climits>
 #include <cmath>
 #include <cstdint>
@@ -143,21 +142,6 @@ private:
     bool m_hasPending = false;
 };
 
-// snprintf rather than std::to_string, whose inline digit table would be
-// exported from the shared library as a unique symbol.
-std::string FormatInt(int value) {
-    char text[16];
-    std::snprintf(text, sizeof(text), "%d", value);
-    return text;
-}
-
-std::string FormatGain(double gain) {
-    char text[64];
-    // As "%.12g" would write it, but with a '.' whatever the process locale.
-    const auto result = std::to_chars(text, text + sizeof(text), gain, std::chars_format::general, 12);
-    return std::string(text, result.ptr);
-}
-
 // The output header, or false when the output path cannot be described by one:
 // the record line names the record, and each signal line names the data file
 // as written (its file name need not be the 15-character record name) and carries
@@ -170,15 +154,15 @@ bool BuildOutputHeader(WFDB_HEADER* pECG, const std::string& outputPath, bool is
     if (fileName.empty() || recordName[0] == '\0' || fileName.find_first_of(" \t\r\n") != std::string::npos) {
         return false;
     }
-    text = std::string(recordName) + " " + FormatInt(pECG->NumberOfSignals) + " " +
-           FormatInt(pECG->SamplingFrequency) + " " + FormatInt(pECG->NumberOfSamplesPerSignal) + "\n";
+    text = std::string(recordName) + " " + FormatInteger(pECG->NumberOfSignals) + " " +
+           FormatInteger(pECG->SamplingFrequency) + " " + FormatInteger(pECG->NumberOfSamplesPerSignal) + "\n";
     for (int i = 0; i < pECG->NumberOfSignals; ++i) {
         const WFDB_SIGNAL& signal = pECG->Signal[i];
         // The samples are written less their baseline, so the baseline is 0.
         std::string line = fileName + ".dat " + (isFormat16 ? "16" : "212");
-        line.append(" ").append(FormatGain(signal.ADCGain)).append("(0)");
+        line.append(" ").append(FormatGeneral12(signal.ADCGain)).append("(0)");
         if (signal.Units[0] != '\0') line.append("/").append(signal.Units);
-        line.append(" ").append(FormatInt(signal.ADCResolution)).append(" ").append(FormatInt(signal.ADCZero));
+        line.append(" ").append(FormatInteger(signal.ADCResolution)).append(" ").append(FormatInteger(signal.ADCZero));
         line.append(" 0 0 0 ").append(signal.Description).append("\n");
         if (line.size() > static_cast<size_t>(kWFDBLineLength)) return false;
         text += line;
@@ -302,8 +286,7 @@ int nst() {
         isRecordLeft = DoProcessNSTAddNoise(run, kStretchSeconds * frequency);
     }
     run.writer.Finish();
-    const bool isWritten = std::fwrite(headerText.data(), 1, headerText.size(), files.Header()) == headerText.size();
-    return isWritten && files.Commit() ? kNSTSucceeded : kNSTCannotWrite;
+    return files.Commit(headerText) ? kNSTSucceeded : kNSTCannotWrite;
 }
 
 TAVO_API void WFDBNoiseTestExSetSignal(char* path) {

@@ -33,7 +33,8 @@ bool CRecordOutputFiles::Create(const std::string& headerPath, const std::string
     return m_header.Create(headerPath) && m_signal.Create(signalPath);
 }
 
-bool CRecordOutputFiles::Commit() {
+bool CRecordOutputFiles::Commit(const std::string& headerText) {
+    if (std::fwrite(headerText.data(), 1, headerText.size(), m_header.Stream()) != headerText.size()) return false;
     if (!m_signal.Close() || !m_header.Close() || !m_signal.CanReplace() || !m_header.CanReplace()) return false;
     return m_signal.Commit() && m_header.Commit();
 }

@@ -25,11 +25,10 @@ class CRecordOutputFiles {
 public:
     // False when either temporary cannot be created beside its path.
     bool Create(const std::string& headerPath, const std::string& signalPath);
-    FILE* Header() const { return m_header.Stream(); }
     FILE* Signal() const { return m_signal.Stream(); }
-    // Both files complete, then renamed, the header last: a reader that finds the
-    // header finds the signal file it describes.
-    bool Commit();
+    // Writes the header text once the signal file is complete, then renames both, the
+    // header last: a reader that finds the header finds the signal file it describes.
+    bool Commit(const std::string& headerText);
 
 private:
     CReplacementFile m_header;

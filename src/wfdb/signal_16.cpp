@@ -1,11 +1,8 @@
 // Format 16 reader: every sample a 16-bit two's-complement value, low byte first.
 // Frame layout and dispatch are shared with the other formats (signal_format.h).
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <cstdio>
-#include <limits>
 
 #include "wfdb/signal_format.h"
 #include "wfdb/signal_reader.h"
@@ -31,32 +28,9 @@ struct CFormat16 {
     static double Physical(WFDB_HEADER* pHeader, int channel, short value) { return DAC(pHeader, channel, value); }
 };
 
-int NextSample16(WFDB_HEADER* pHeader, double* values, int count) {
-    if (!CanWalkFrames(pHeader) || values == nullptr || count < 1) return 0;
-    return WalkFrames<CFormat16>(pHeader, values, count);
-}
-
-int NextSampleEx16(WFDB_HEADER* pHeader, int* values, int count) {
-    if (!CanWalkFrames(pHeader) || values == nullptr || count < 1) return 0;
-    return WalkFrames<CFormat16>(pHeader, values, count);
-}
-
-int NextFrameSamples16(WFDB_HEADER* pHeader, double* values, int count) {
-    if (!CanWalkFrames(pHeader) || values == nullptr || count < 1) return 0;
-    return WalkFrames<CFormat16, double, true>(pHeader, values, count);
-}
-
 bool SeekTo16(WFDB_HEADER* pHeader, int position, bool isSeconds) {
     int64_t sampleIndex = 0;
-    int64_t byte = 0;
-    if (!CanWalkFrames(pHeader) || !GetSeekSampleIndex(pHeader, position, isSeconds, &sampleIndex) ||
-        __builtin_mul_overflow(sampleIndex, 2, &byte) || byte > std::numeric_limits<off_t>::max()) {
-        return false;
-    }
-    if (fseeko(pHeader->Reserved.SignalFile.pFile, static_cast<off_t>(byte), SEEK_SET) != 0) return false;
-    pHeader->Reserved.LastValue = 0;
-    pHeader->Reserved.HasLastValue = 0;
-    return true;
+    return SeekToGroup(pHeader, position, isSeconds, 1, 2, sampleIndex);
 }
 
 bool Seek16(WFDB_HEADER* pHeader, int position) { return SeekTo16(pHeader, position, true); }
@@ -64,4 +38,5 @@ bool SeekEx16(WFDB_HEADER* pHeader, int position) { return SeekTo16(pHeader, pos
 
 }  // namespace
 
-const SIGNAL_HANDLER g_SignalHandler16 = {NextSample16, NextSampleEx16, Seek16, SeekEx16, NextFrameSamples16};
+const SIGNAL_HANDLER g_SignalHandler16 = {WalkFrames<CFormat16, double>, WalkFrames<CFormat16, int>, Seek16, SeekEx16,
+                                           WalkFrames<CFormat16, double, true>};

@@ -2,11 +2,8 @@
 // may span signals and frames, so the second sample waits in the header. A file of
 // an odd sample count ends in a two-byte group that holds its last sample alone.
 
-#include <sys/types.h>
-
 #include <cstdint>
 #include <cstdio>
-#include <limits>
 
 #include "wfdb/signal_format.h"
 #include "wfdb/signal_reader.h"
@@ -54,41 +51,17 @@ struct CFormat212 {
     static double Physical(WFDB_HEADER* pHeader, int channel, short value) { return DAC(pHeader, channel, value); }
 };
 
-int NextSample212(WFDB_HEADER* pHeader, double* values, int count) {
-    if (!CanWalkFrames(pHeader) || values == nullptr || count < 1) return 0;
-    return WalkFrames<CFormat212>(pHeader, values, count);
-}
-
-int NextSampleEx212(WFDB_HEADER* pHeader, int* values, int count) {
-    if (!CanWalkFrames(pHeader) || values == nullptr || count < 1) return 0;
-    return WalkFrames<CFormat212>(pHeader, values, count);
-}
-
-int NextFrameSamples212(WFDB_HEADER* pHeader, double* values, int count) {
-    if (!CanWalkFrames(pHeader) || values == nullptr || count < 1) return 0;
-    return WalkFrames<CFormat212, double, true>(pHeader, values, count);
-}
-
 // Sample n lies in group n / 2; an odd n is that group's B, so the group is
 // read and B left pending.
 bool SeekTo212(WFDB_HEADER* pHeader, int position, bool isSeconds) {
     int64_t sampleIndex = 0;
-    int64_t byte = 0;
-    if (!CanWalkFrames(pHeader) || !GetSeekSampleIndex(pHeader, position, isSeconds, &sampleIndex) ||
-        __builtin_mul_overflow(sampleIndex / 2, 3, &byte) || byte > std::numeric_limits<off_t>::max()) {
-        return false;
-    }
-    FILE* file = pHeader->Reserved.SignalFile.pFile;
-    if (fseeko(file, static_cast<off_t>(byte), SEEK_SET) != 0) return false;
-    WFDB_PRIVATE& cursor = pHeader->Reserved;
-    cursor.LastValue = 0;
-    cursor.HasLastValue = 0;
+    if (!SeekToGroup(pHeader, position, isSeconds, 2, 3, sampleIndex)) return false;
     if (sampleIndex % 2 == 0) return true;
     short first = 0;
     short second = 0;
-    if (ReadGroup(file, first, second) != 2) return false;
-    cursor.LastValue = second;
-    cursor.HasLastValue = 1;
+    if (ReadGroup(pHeader->Reserved.SignalFile.pFile, first, second) != 2) return false;
+    pHeader->Reserved.LastValue = second;
+    pHeader->Reserved.HasLastValue = 1;
     return true;
 }
 
@@ -97,4 +70,5 @@ bool SeekEx212(WFDB_HEADER* pHeader, int position) { return SeekTo212(pHeader, p
 
 }  // namespace
 
-const SIGNAL_HANDLER g_SignalHandler212 = {NextSample212, NextSampleEx212, Seek212, SeekEx212, NextFrameSamples212};
+const SIGNAL_HANDLER g_SignalHandler212 = {WalkFrames<CFormat212, double>, WalkFrames<CFormat212, int>, Seek212, SeekEx212,
+                                            WalkFrames<CFormat212, double, true>};

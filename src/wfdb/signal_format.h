@@ -11,11 +11,14 @@
 // frame for every signal: what the frame walk needs.
 bool CanWalkFrames(const WFDB_HEADER* pHeader);
 
-// Samples stored before the frame that position names (seconds when
-// isSeconds, else samples per signal), counted over all signals. A position
-// past the record's end means its start. False for a negative position, a
-// seek by seconds without a sampling frequency, or a count beyond 64 bits.
-bool GetSeekSampleIndex(const WFDB_HEADER* pHeader, int position, bool isSeconds, int64_t* sampleIndex);
+// Seek and SeekEx up to the stored group: moves the stream to the group (samplesPerGroup
+// samples in groupBytes bytes) that holds the first sample of the frame position names
+// (seconds when isSeconds, else samples per signal; past the record's end means its start),
+// forgets a pending sample, and gives that sample's index counted over all signals.
+// False, and nothing changed, for a header the walk cannot use, a negative position, a seek
+// by seconds without a sampling frequency, an offset beyond off_t, or a failed seek.
+bool SeekToGroup(WFDB_HEADER* pHeader, int position, bool isSeconds, int samplesPerGroup, int groupBytes,
+                 int64_t& sampleIndex);
 
 // Frame walk of NextSample, NextSampleEx and NextFrameSamples. Format supplies
 //   bool Take(WFDB_HEADER*, FILE*, short& value)  the next stored sample, false at the end;
@@ -23,9 +26,11 @@ bool GetSeekSampleIndex(const WFDB_HEADER* pHeader, int position, bool isSeconds
 //   double Physical(WFDB_HEADER*, int channel, short value)  (raw - baseline) / gain.
 // Fills count frames; each holds one value per signal, the mean over the signal's
 // samples in the frame, or with kEachSample every sample's physical value, signal after
-// signal. Returns the frames completed before the end.
+// signal. Returns the frames completed before the end; 0 for a header the walk cannot
+// use, a null values or a count below 1.
 template <class Format, class Value, bool kEachSample = false>
 int WalkFrames(WFDB_HEADER* pHeader, Value* values, int count) {
+    if (!CanWalkFrames(pHeader) || values == nullptr || count < 1) return 0;
     FILE* file = pHeader->Reserved.SignalFile.pFile;
     const int signals = pHeader->NumberOfSignals;
     Value* out = values;

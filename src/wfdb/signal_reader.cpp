@@ -6,6 +6,7 @@
 #include <sys/stat.h>
 
 #include <cmath>
+#include <limits>
 #include <string>
 
 #include "platform/file_utils.h"
@@ -23,18 +24,7 @@ double RestoreWholeValue(double value) {
     return std::fabs(value - nearest) <= kWholeValueTolerance ? nearest : value;
 }
 
-}  // namespace
-
-bool CanWalkFrames(const WFDB_HEADER* pHeader) {
-    if (pHeader == nullptr || pHeader->Reserved.SignalFile.pFile == nullptr || pHeader->NumberOfSignals < 1) {
-        return false;
-    }
-    for (int i = 0; i < pHeader->NumberOfSignals; ++i) {
-        if (pHeader->Signal[i].SamplesPerFrame < 1) return false;
-    }
-    return true;
-}
-
+// Samples stored before the frame that position names, counted over all signals.
 bool GetSeekSampleIndex(const WFDB_HEADER* pHeader, int position, bool isSeconds, int64_t* sampleIndex) {
     if (position < 0) return false;
     int64_t frame = position;
@@ -50,6 +40,33 @@ bool GetSeekSampleIndex(const WFDB_HEADER* pHeader, int position, bool isSeconds
     int64_t samplesPerFrame = 0;
     for (int i = 0; i < pHeader->NumberOfSignals; ++i) samplesPerFrame += pHeader->Signal[i].SamplesPerFrame;
     return !__builtin_mul_overflow(frame, samplesPerFrame, sampleIndex);
+}
+
+}  // namespace
+
+bool CanWalkFrames(const WFDB_HEADER* pHeader) {
+    if (pHeader == nullptr || pHeader->Reserved.SignalFile.pFile == nullptr || pHeader->NumberOfSignals < 1) {
+        return false;
+    }
+    for (int i = 0; i < pHeader->NumberOfSignals; ++i) {
+        if (pHeader->Signal[i].SamplesPerFrame < 1) return false;
+    }
+    return true;
+}
+
+bool SeekToGroup(WFDB_HEADER* pHeader, int position, bool isSeconds, int samplesPerGroup, int groupBytes,
+                 int64_t& sampleIndex) {
+    int64_t index = 0;
+    int64_t byte = 0;
+    if (!CanWalkFrames(pHeader) || !GetSeekSampleIndex(pHeader, position, isSeconds, &index) ||
+        __builtin_mul_overflow(index / samplesPerGroup, groupBytes, &byte) || byte > std::numeric_limits<off_t>::max()) {
+        return false;
+    }
+    if (fseeko(pHeader->Reserved.SignalFile.pFile, static_cast<off_t>(byte), SEEK_SET) != 0) return false;
+    pHeader->Reserved.LastValue = 0;
+    pHeader->Reserved.HasLastValue = 0;
+    sampleIndex = index;
+    return true;
 }
 
 bool WFDBLoadSignal(const char* pathName, WFDB_HEADER* pHeader) {

@@ -4,13 +4,12 @@
 #include "wfdb/wfdb_header.h"
 
 #include <algorithm>
-#include <charconv>
-#include <climits>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <string_view>
 
+#include "platform/decimal_text.h"
 #include "platform/file_utils.h"
 #include "platform/record_time.h"
 #include "platform/text_utils.h"
@@ -41,51 +40,6 @@ public:
 private:
     const char* m_next;
 };
-
-bool IsDigit(char c) { return c >= '0' && c <= '9'; }
-
-// atoi's reading of a leading integer, saturated instead of overflowing.
-int ParseLeadingInt(std::string_view text) {
-    size_t at = 0;
-    while (at < text.size() && (text[at] == ' ' || text[at] == '\t')) ++at;
-    bool isNegative = false;
-    if (at < text.size() && (text[at] == '+' || text[at] == '-')) isNegative = text[at++] == '-';
-    long long value = 0;
-    for (; at < text.size() && IsDigit(text[at]); ++at) {
-        value = value * 10 + (text[at] - '0');
-        if (value > static_cast<long long>(INT_MAX) + 1) value = static_cast<long long>(INT_MAX) + 1;
-    }
-    if (isNegative) value = -value;
-    if (value > INT_MAX) return INT_MAX;
-    return static_cast<int>(value);
-}
-
-// The leading decimal number of text, independent of the process locale (a
-// comma-decimal locale must not turn 2963.77 into 2963); 0 when there is none
-// or it overflows.
-double ParseLeadingDouble(std::string_view text) {
-    size_t at = 0;
-    if (!text.empty() && (text[0] == '+' || text[0] == '-')) at = 1;
-    const size_t start = text.empty() || text[0] != '+' ? 0 : 1;  // from_chars takes no '+'
-    size_t digits = 0;
-    for (; at < text.size() && IsDigit(text[at]); ++at) ++digits;
-    if (at < text.size() && text[at] == '.') {
-        for (++at; at < text.size() && IsDigit(text[at]); ++at) ++digits;
-    }
-    if (digits == 0) return 0.0;
-    if (at < text.size() && (text[at] == 'e' || text[at] == 'E')) {
-        size_t exponent = at + 1;
-        if (exponent < text.size() && (text[exponent] == '+' || text[exponent] == '-')) ++exponent;
-        if (exponent < text.size() && IsDigit(text[exponent])) {
-            at = exponent;
-            while (at < text.size() && IsDigit(text[at])) ++at;
-        }
-    }
-    double value = 0.0;
-    const auto result = std::from_chars(text.data() + start, text.data() + at, value);
-    if (result.ec != std::errc() || !std::isfinite(value)) return 0.0;
-    return value;
-}
 
 // Copies at most destSize - 1 characters of text and terminates.
 void CopyBounded(char* dest, size_t destSize, std::string_view text) {
@@ -129,8 +83,9 @@ bool ParseGainField(std::string_view field, WFDB_SIGNAL* pSignal) {
         pSignal->ADCBaseLine = ParseLeadingInt(field.substr(open + 1));
         hasBaseLine = true;
     }
+    // An overflowing gain reads as infinite; like a missing one, it takes the default.
     const double gain = ParseLeadingDouble(field);
-    pSignal->ADCGain = gain == 0.0 ? kDefaultGain : gain;
+    pSignal->ADCGain = gain == 0.0 || !std::isfinite(gain) ? kDefaultGain : gain;
     const size_t slash = field.find('/');
     if (slash != std::string_view::npos && slash + 1 < field.size()) {
         pSignal->ADCUnit = field[slash + 1];

@@ -1,4 +1,5 @@
-// Path splitting and joining, record names, the common-rate search and record times.
+// Path splitting and joining, record names, the configurable directories, the common-rate
+// search and record times.
 
 #include <gtest/gtest.h>
 
@@ -7,8 +8,8 @@
 #include <string>
 
 #include "platform/common_rate.h"
-#include "platform/file_utils.h"
 #include "platform/path_utils.h"
+#include "platform/platform_paths.h"
 #include "platform/record_time.h"
 
 namespace {
@@ -35,51 +36,46 @@ TEST(PathParts, NameExtensionRecordAndDirectory) {
     EXPECT_EQ(PathFindFileName(nullptr), nullptr);
 }
 
+// A refused append leaves the path as it was.
 TEST(PathAppend, JoinsWithOneSlashAndRefusesOverflow) {
-    char path[kMaxPath];
-    for (const auto& [start, added, joined] : {std::make_tuple("", "r01.hea", "r01.hea"), std::make_tuple("/tmp/edf/", "r01.hea", "/tmp/edf/r01.hea"),
-                                               std::make_tuple("c:\\P\\", "r", "c:\\P\\r"), std::make_tuple("dir", "r", "dir/r")}) {
+    const std::string fits(kMaxPath - 5, 'n'), joined = "dir/" + fits, overflows = fits + "n";  // joined + NUL is kMaxPath
+    for (const auto& [start, added, isJoined, result] :
+         {std::tuple{"", "r01.hea", true, "r01.hea"}, {"/tmp/edf/", "r01.hea", true, "/tmp/edf/r01.hea"},
+          {"c:\\P\\", "r", true, "c:\\P\\r"}, {"dir", "r", true, "dir/r"}, {"dir", fits.c_str(), true, joined.c_str()},
+          {"dir", overflows.c_str(), false, "dir"}, {"dir", nullptr, false, "dir"}}) {
+        char path[kMaxPath];
         std::strcpy(path, start);
-        EXPECT_TRUE(PathAppend(path, added));
-        EXPECT_STREQ(path, joined);
+        EXPECT_EQ(PathAppend(path, added), isJoined) << start;
+        EXPECT_STREQ(path, result) << start;
     }
-    std::strcpy(path, "dir");
-    ASSERT_TRUE(PathAppend(path, std::string(kMaxPath - 5, 'n').c_str())) << "dir/ + fill + NUL = kMaxPath exactly";
-    EXPECT_EQ(std::strlen(path), kMaxPath - 1);
-    std::strcpy(path, "dir");
-    EXPECT_FALSE(PathAppend(path, std::string(kMaxPath - 4, 'n').c_str()));
-    EXPECT_STREQ(path, "dir");
+    EXPECT_FALSE(PathAppend(nullptr, "r"));
 }
 
-TEST(TempNames, AreFixedAndBounded) {
-    char dir[kMaxPath], tiny[3], name[kMaxPath];
-    EXPECT_EQ(GetTempPath(sizeof dir, dir), 4u);
-    EXPECT_STREQ(dir, "/tmp");
-    EXPECT_EQ(GetTempPath(sizeof tiny, tiny), 2u);
-    EXPECT_STREQ(tiny, "/t");
-    EXPECT_EQ(GetTempFileName("/tmp", "tavo", 7, name), 12u);
-    EXPECT_STREQ(name, "/tmp/tavoXXX");
-    EXPECT_EQ(GetTempFileName(std::string(kMaxPath, 'd').c_str(), "tavo", 0, name), 0u);
-    EXPECT_STREQ(name, "");
+// A refused replacement changes none of the three; a null keeps its directory.
+TEST(PlatformPaths, ReplaceWhatIsGivenOrNothing) {
+    const std::string longest(kMaxPlatformPath, 'd'), tooLong(kMaxPlatformPath + 1, 'd');
+    EXPECT_EQ(GetDeviceDirectory() + GetLockDirectory() + GetCalibrationDirectory(), "/dev/var/lock/usr/local/kestrane/tavo");
+    ASSERT_TRUE(ReplacePlatformPaths("/t/dev", nullptr, longest.c_str()));
+    for (const auto& [device, lock, calibration] : {std::tuple{"/x", "/y", ""}, {"", nullptr, nullptr}, {nullptr, tooLong.c_str(), "/z"}})
+        EXPECT_FALSE(ReplacePlatformPaths(device, lock, calibration));
+    EXPECT_EQ(GetDeviceDirectory() + GetLockDirectory() + GetCalibrationDirectory(), "/t/dev/var/lock" + longest);
 }
 
 // Within 0.1 % two rates are the same; nonsense gives 0, and rates of very different size end quickly.
 TEST(CommonRate, FindsTheDivisorWithinTolerance) {
-    for (const auto& [a, b, divisor] : {std::make_tuple(250.0, 360.0, 10.0), std::make_tuple(250.0, 256.0, 2.0),
-                                        std::make_tuple(100.0, 200.0, 100.0), std::make_tuple(500.0, 500.0, 500.0),
-                                        std::make_tuple(0.0, 360.0, 0.0), std::make_tuple(-1.0, 360.0, 0.0),
-                                        std::make_tuple(std::nan(""), 360.0, 0.0)})
+    for (const auto& [a, b, divisor] : {std::tuple{250.0, 360.0, 10.0}, {360.0, 250.0, 10.0}, {250.0, 256.0, 2.0},
+                                        {100.0, 200.0, 100.0}, {500.0, 500.0, 500.0}, {0.0, 360.0, 0.0}, {360.0, -1.0, 0.0},
+                                        {std::nan(""), 360.0, 0.0}})
         EXPECT_DOUBLE_EQ(gcd(a, b), divisor) << a << ", " << b;
     EXPECT_NEAR(gcd(1000, 1000.5), 1000, 1);
     EXPECT_GT(gcd(1e15, 1), 0);
 }
 
+// 1 January 1900 lies before a 32-bit time_t can reach: 0 for a failed conversion.
 TEST(RecordTime, ReadsBaseTimeAndDate) {
     setenv("TZ", "UTC", 1);
     tzset();
-    EXPECT_EQ(GetRecordTime("10:20:30", "25/12/1999"), 946117230);
-    EXPECT_EQ(GetRecordTime("10:20:30.5", "25/12/1999"), 946117230);
-    EXPECT_EQ(GetRecordTime("", "01/01/1970"), 0);
-    EXPECT_EQ(GetRecordTime("00:00:01", "01/01/1970"), 1);
-    EXPECT_EQ(GetRecordTime("", ""), -2208988800LL);  // 1 January 1900, before a 32-bit time_t reaches
+    for (const auto& [time, date, seconds] : {std::tuple{"10:20:30.5", "25/12/1999", time_t(946117230)}, {"", "01/01/1970", 0},
+                                              {"00:00:01", "01/01/1970", 1}, {"", "", time_t(-2208988800LL)}})
+        EXPECT_EQ(GetRecordTime(time, date), seconds) << time << " " << date;
 }

@@ -10,79 +10,60 @@
 
 using Lines = std::vector<std::string>;
 
-namespace {
-
-Lines ReadAllLines(std::string text, unsigned int size) {
-    Lines lines;
-    auto* cursor = reinterpret_cast<unsigned char*>(text.data());
-    unsigned char* const end = cursor + text.size();
-    std::vector<char> line(size + 1, 'X');
-    while (ReadTextLine(cursor, end, line.data(), size)) lines.emplace_back(line.data());
-    return lines;
-}
-
-Lines Tokens(const char* text, const char* separators) {
-    Lines tokens;
-    StringToken(text, separators, tokens);
-    return tokens;
-}
-
-}  // namespace
-
-// Blank lines are skipped and trailing blanks cut; a line keeps size - 1 characters and the rest is consumed.
+// Blank lines are skipped and trailing blanks cut; a line keeps size - 1 characters and the
+// rest is consumed. The line is cleared when no line is left.
 TEST(ReadTextLine, SkipsBlankLinesAndCutsLongOnes) {
-    EXPECT_EQ(ReadAllLines("  \n\nabc  ", 256), Lines{"abc"});
-    EXPECT_EQ(ReadAllLines("a\r\nb\rc\n\n\r\nd", 256), (Lines{"a", "b", "c", "d"}));
-    EXPECT_EQ(ReadAllLines(" \t\r\n  ", 256), Lines{});
-    EXPECT_EQ(ReadAllLines("abcdef\nxy", 4), (Lines{"abc", "xy"}));
-    EXPECT_EQ(ReadAllLines("abcd\nabc", 4), (Lines{"abc", "abc"}));
-    EXPECT_EQ(ReadAllLines("x", 2), Lines{"x"});
-    std::string text = "xy";
-    auto* cursor = reinterpret_cast<unsigned char*>(text.data());
-    unsigned char* const end = cursor + text.size();
-    char line[4];
-    ASSERT_TRUE(ReadTextLine(cursor, end, line, sizeof line));
-    EXPECT_FALSE(ReadTextLine(cursor, end, line, sizeof line));
-    EXPECT_STREQ(line, "") << "cleared at the end";
-    EXPECT_FALSE(ReadTextLine(cursor, end, line, 0));
-}
-
-TEST(StringToken, SkipsEmptyTokensAndAppends) {
-    Lines tokens{"kept"};
-    char text[] = "a,,b";
-    StringToken(text, ",", tokens);
-    EXPECT_EQ(tokens, (Lines{"kept", "a", "b"}));
-    EXPECT_STREQ(text, "a,,b");
-    EXPECT_EQ(Tokens(" , 1 2,,3 ", ", "), (Lines{"1", "2", "3"}));
-    EXPECT_EQ(Tokens(",,,", ","), Lines{});
-}
-
-TEST(StringTrim, TrimsInPlaceAndReadsInt16) {
-    char both[] = " \t x y \r\n", right[] = "  a  ", left[] = "  a  ", blank[] = "   ";
-    StringTrim(both);
-    StringTrimRight(right);
-    StringTrimLeft(left);
-    StringTrim(blank);
-    EXPECT_EQ((Lines{both, right, left, blank}), (Lines{"x y", "  a", "a  ", ""}));
-    for (const auto& [in, out] : {std::make_pair(65535, -1), std::make_pair(32767, 32767), std::make_pair(32768, -32768), std::make_pair(0x190, 400)})
-        EXPECT_EQ(ToInt16(in), out) << in;
-}
-
-TEST(StrncpyS, CopiesWholeOrNothing) {
-    char buffer[32];
-    std::memset(buffer, 'Q', sizeof buffer);
-    EXPECT_EQ(strncpy_s(buffer, sizeof buffer, std::string(40, 'a').c_str(), kCopyWhole), -1);
-    EXPECT_EQ(std::string(buffer, sizeof buffer), std::string(32, 'Q')) << "a refused copy leaves the buffer";
-    EXPECT_EQ(strncpy_s(buffer, sizeof buffer, std::string(31, 'b').c_str(), kCopyWhole), 0);
-    EXPECT_EQ(strncpy_s(buffer, sizeof buffer, std::string(32, 'c').c_str(), kCopyWhole), -1);
-    EXPECT_EQ(std::string(buffer), std::string(31, 'b'));
-    EXPECT_EQ(strncpy_s(nullptr, 8, "a", kCopyWhole), -1);
-    EXPECT_EQ(strncpy_s(buffer, 8, nullptr, kCopyWhole), -1);
-    EXPECT_EQ(strncpy_s(buffer, 0, "a", kCopyWhole), -1);
-    EXPECT_EQ(strncpy_s(buffer, 8, "abcdefghij", 8), -1);
-    // A source at least count long: count - 1 characters, when count is below the size.
-    for (const auto& [source, count, copied] : {std::make_tuple("abc", 0, ""), std::make_tuple("abcdef", 4, "abc"), std::make_tuple("ab", 4, "ab")}) {
-        EXPECT_EQ(strncpy_s(buffer, 8, source, count), 0);
-        EXPECT_STREQ(buffer, copied);
+    for (auto [text, size, lines] : {std::tuple{std::string("  \n\nabc  "), 256u, Lines{"abc"}}, {"a\r\nb\rc\n\n\r\nd", 256u, Lines{"a", "b", "c", "d"}},
+                                     {" \t\v\f\r\n  ", 256u, Lines{}}, {"abcdef\nxy", 4u, Lines{"abc", "xy"}},
+                                     {"abcd\nabc", 4u, Lines{"abc", "abc"}}, {"x", 2u, Lines{"x"}}}) {
+        auto* cursor = reinterpret_cast<unsigned char*>(text.data());
+        unsigned char* const end = cursor + text.size();
+        std::vector<char> line(size + 1, 'X');
+        Lines read;
+        while (ReadTextLine(cursor, end, line.data(), size)) read.emplace_back(line.data());
+        EXPECT_EQ(read, lines) << text;
+        EXPECT_STREQ(line.data(), "") << text;
     }
+    unsigned char* cursor = nullptr;
+    EXPECT_FALSE(ReadTextLine(cursor, cursor, nullptr, 0));
+}
+
+// Tokens are appended; the text is left as it was.
+TEST(StringToken, SkipsEmptyTokensAndAppends) {
+    for (const auto& [text, separators, tokens] : {std::tuple{"a,,b", ",", Lines{"kept", "a", "b"}},
+                                                   {" , 1 2,,3 ", ", ", Lines{"kept", "1", "2", "3"}},
+                                                   {",,,", ",", Lines{"kept"}}, {nullptr, ",", Lines{"kept"}}}) {
+        Lines read{"kept"};
+        StringToken(text, separators, read);
+        EXPECT_EQ(read, tokens) << separators;
+    }
+}
+
+// Blanks are the six ASCII ones in every locale; 0xA0 (a no-break space in Latin-1) is text.
+TEST(StringTrim, TrimsInPlaceAndReadsInt16) {
+    for (const auto& [text, both, right, left] : {std::tuple{" \t\v x y \f\r\n", "x y", " \t\v x y", "x y \f\r\n"},
+                                                  {"   ", "", "", ""}, {"\xA0" "a\xA0", "\xA0" "a\xA0", "\xA0" "a\xA0", "\xA0" "a\xA0"}}) {
+        std::string trimmed[3] = {text, text, text};
+        StringTrim(trimmed[0].data());
+        StringTrimRight(trimmed[1].data());
+        StringTrimLeft(trimmed[2].data());
+        EXPECT_EQ((Lines{trimmed[0].c_str(), trimmed[1].c_str(), trimmed[2].c_str()}), (Lines{both, right, left}));
+    }
+    for (const auto& [in, out] : {std::pair{65535, -1}, {32767, 32767}, {32768, -32768}, {0x190, 400}}) EXPECT_EQ(ToInt16(in), out) << in;
+}
+
+// With kCopyWhole the source fits whole with its terminator or nothing is written; a shorter
+// count copies count - 1 characters of a longer source.
+TEST(StrncpyS, CopiesWholeOrNothing) {
+    const std::string fill(32, 'Q'), longest(31, 'b'), tooLong(32, 'c');
+    for (const auto& [size, source, count, result, buffer] :
+         {std::tuple{32u, longest.c_str(), kCopyWhole, 0, longest}, {32u, tooLong.c_str(), kCopyWhole, -1, fill}, {8u, "abc", 0u, 0, std::string()},
+          {8u, "abcdef", 4u, 0, std::string("abc")}, {8u, "ab", 4u, 0, std::string("ab")}, {8u, "abcdefghij", 8u, -1, fill},
+          {0u, "a", kCopyWhole, -1, fill}, {8u, nullptr, kCopyWhole, -1, fill}}) {
+        char dest[32];
+        std::memcpy(dest, fill.data(), sizeof dest);
+        EXPECT_EQ(strncpy_s(dest, size, source, count), result) << size << " " << count;
+        EXPECT_EQ(result == 0 ? std::string(dest) : std::string(dest, sizeof dest), buffer) << size << " " << count;
+    }
+    EXPECT_EQ(strncpy_s(nullptr, 8, "a", kCopyWhole), -1);
 }
