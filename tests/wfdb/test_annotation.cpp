@@ -54,19 +54,30 @@ struct CAnnotatedRecord {
 
 }  // namespace
 
+// SUB belongs to one annotation, NUM and CHN hold until changed (also across a rewind); SKIP
+// wraps modulo 2^32. Before the first annotation SUB and AUX belong to none and are passed over.
 TEST(Annotation, AppliesModifierWordsAndSkipsToTheAnnotations) {
     // Bytes worked by hand: word 0x0412 is code 1 at interval 18.
     EXPECT_EQ(CAnnotatedRecord({0x12, 0x04, 0x00, 0x00}).ReadAll(), std::vector<std::string>{"18 1 0 0 0 []"});
     CAnnotationFile file;
-    file.Word(1, 5).Word(kSub, 3).Word(kNum, 7).Word(1, 10).Word(kChn, 2).Word(5, 1).Word(kNum, 9).Word(kSub, 1023)
-        .Word(1, 1023).Skip(0x00012345).Word(2, 1).Skip(0xFFFFFFFFu).Word(3, 2).End();
+    file.Word(kSub, 9).Aux(1, std::string("z\0", 2)).Word(kChn, 4).Skip(50).Word(1, 5).Word(kSub, 3).Word(1, 10)
+        .Word(kChn, 2).Word(5, 1).Word(kNum, 9).Word(kSub, 1023).Word(1, 1023).Skip(0x00012345).Word(2, 1).Skip(0xFFFFFFFFu)
+        .Word(3, 2).End();
     CAnnotatedRecord record(file.bytes);
     ASSERT_TRUE(record.isLoaded);
-    // SUB belongs to one annotation, NUM and CHN hold until changed; SKIP wraps modulo 2^32.
-    EXPECT_EQ(record.ReadAll(), (std::vector<std::string>{"5 1 3 7 0 []", "15 1 0 7 2 []", "16 5 1023 9 2 []",
-                                                          "1039 1 0 9 2 []", "75605 2 0 9 2 []", "75606 3 0 9 2 []"}));
+    const std::vector<std::string> expected = {"55 1 3 0 4 []",   "65 1 0 0 2 []",    "66 5 1023 9 2 []",
+                                               "1089 1 0 9 2 []", "75655 2 0 9 2 []", "75656 3 0 9 2 []"};
+    EXPECT_EQ(record.ReadAll(), expected);
     WFDB_ANNOTATION annotation;
     EXPECT_FALSE(WFDBNextAnnotation(record.header.get(), &annotation));  // the end stays the end
+    WFDBAnnotationSeekBegin(record.header.get());
+    const std::vector<std::string> again = record.ReadAll();  // the number in force holds, the channel is read again
+    ASSERT_EQ(again.size(), expected.size());
+    EXPECT_EQ(again[0], "55 1 3 9 4 []");
+    WFDBAnnotationSeekBegin(nullptr);
+    CHeaderPtr bare = ReadHeaderAt(record.dir.File("rec.hea"));
+    WFDBAnnotationSeekBegin(bare.get());
+    EXPECT_FALSE(WFDBNextAnnotation(bare.get(), &annotation));  // a header without a stream reads nothing
 }
 
 TEST(Annotation, KeepsAuxiliaryTextUpToItsFirstNulAndAtMost31Characters) {
@@ -79,37 +90,14 @@ TEST(Annotation, KeepsAuxiliaryTextUpToItsFirstNulAndAtMost31Characters) {
         // The padding byte was read past.
         EXPECT_EQ(record.ReadAll(), (std::vector<std::string>{"4 1 0 0 0 [" + c.text + "]", "10 1 0 0 0 []"})) << c.count;
     }
-    // Before the first annotation SUB and AUX belong to none and are passed over; NUM and CHN hold.
-    CAnnotatedRecord early(
-        CAnnotationFile().Word(kSub, 9).Aux(1, std::string("z\0", 2)).Word(kNum, 4).Word(kChn, 3).Skip(50).Word(6, 10).End().bytes);
-    EXPECT_EQ(early.ReadAll(), std::vector<std::string>{"60 6 0 4 3 []"});
 }
 
-TEST(Annotation, RewindsToTheFirstAnnotation) {
-    CAnnotatedRecord record(CAnnotationFile().Skip(1000).Word(1, 7).Word(2, 3).Word(kNum, 5).End().bytes);
-    ASSERT_EQ(record.ReadAll().size(), 2u);
-    WFDBAnnotationSeekBegin(record.header.get());
-    // The number in force is not reset by a rewind.
-    EXPECT_EQ(record.ReadAll(), (std::vector<std::string>{"1007 1 0 5 0 []", "1010 2 0 5 0 []"}));
-    WFDBAnnotationSeekBegin(nullptr);
-    CHeaderPtr bare = ReadHeaderAt(record.dir.File("rec.hea"));
-    WFDBAnnotationSeekBegin(bare.get());
-    WFDB_ANNOTATION annotation;
-    EXPECT_FALSE(WFDBNextAnnotation(bare.get(), &annotation));  // a header without a stream reads nothing
-}
-
-TEST(Annotation, RefusesFilesWithoutAFirstWord) {
+TEST(Annotation, RefusesFilesWithoutAFirstWordAndDeliversOnlyWholeAnnotationsOfAFileCutAnywhere) {
     CTempDir dir;
     WriteTextFile(dir.File("rec.hea"), "rec 0 360 0\n");
     CHeaderPtr header = ReadHeaderAt(dir.File("rec.hea"));
     EXPECT_FALSE(WFDBLoadAnnotation(dir.File("missing.atr").c_str(), header.get()));
     EXPECT_FALSE(WFDBLoadAnnotation(nullptr, header.get()));
-    for (const std::vector<unsigned char>& bytes : {std::vector<unsigned char>{}, std::vector<unsigned char>{0x12},
-                                                    CAnnotationFile().Word(kNum, 1).bytes, CAnnotationFile().Skip(5).bytes}) {
-        WriteBinaryFile(dir.File("bad.atr"), bytes);
-        EXPECT_FALSE(WFDBLoadAnnotation(dir.File("bad.atr").c_str(), header.get()));
-        EXPECT_EQ(GetAnnotationFile(header.get()), nullptr);
-    }
     WriteBinaryFile(dir.File("empty.atr"), CAnnotationFile().End().bytes);
     EXPECT_FALSE(WFDBLoadAnnotation(dir.File("empty.atr").c_str(), nullptr));
     ASSERT_TRUE(WFDBLoadAnnotation(dir.File("empty.atr").c_str(), header.get()));  // loaded, with nothing to read
@@ -117,23 +105,23 @@ TEST(Annotation, RefusesFilesWithoutAFirstWord) {
     EXPECT_FALSE(WFDBNextAnnotation(header.get(), &annotation));
     EXPECT_FALSE(WFDBNextAnnotation(header.get(), nullptr));
     EXPECT_FALSE(WFDBNextAnnotation(nullptr, &annotation));
-}
 
-TEST(Annotation, DeliversOnlyWholeAnnotationsOfAFileCutAnywhere) {
-    const std::vector<unsigned char> whole = CAnnotationFile().Word(1, 10).Aux(5, std::string("hello\0", 6)).Word(1, 20)
-        .Skip(300).Word(kSub, 2).Word(1, 30).Word(kChn, 1).Word(1, 40).End().bytes;
-    // An annotation is delivered once the word after its last modifier has been read.
-    const size_t ends[] = {12, 22, 26, whole.size()};
+    // Loaded once the first word is whole (a cut SKIP or AUX before it is no first word); an annotation
+    // is delivered once the word after its last modifier has been read.
+    const std::vector<unsigned char> whole = CAnnotationFile().Skip(2).Aux(1, "a ").Word(1, 10).Aux(5, std::string("hello\0", 6))
+        .Word(1, 20).Skip(300).Word(kSub, 2).Word(1, 30).Word(kChn, 1).Word(1, 40).End().bytes;
+    const size_t ends[] = {22, 32, 36, whole.size()};
     for (size_t cut = 0; cut <= whole.size(); ++cut) {
         CAnnotatedRecord record({whole.begin(), whole.begin() + static_cast<long>(cut)});
-        EXPECT_EQ(record.isLoaded, cut >= 2) << cut;
+        EXPECT_EQ(record.isLoaded, cut >= 12) << cut;
+        EXPECT_EQ(record.isLoaded, GetAnnotationFile(record.header.get()) != nullptr);
         if (!record.isLoaded) continue;
         size_t expected = 0;
         for (size_t end : ends) expected += cut >= end;
         const std::vector<std::string> all = record.ReadAll();
         EXPECT_EQ(all.size(), expected) << cut;
         if (!all.empty()) {
-            EXPECT_EQ(all[0], "10 1 0 0 0 [hello]");
+            EXPECT_EQ(all[0], "12 1 0 0 0 [hello]");
         }
     }
 }
