@@ -4,20 +4,16 @@
 
 #include <cstdint>
 
-#include "support/test_support.h"
-
 CHeaderPtr ReadHeaderAt(const std::string& path) {
     std::string copy(path);
     return CHeaderPtr(WFDBReadHeader(copy.data()));
 }
 
-CHeaderPtr OpenRecord(const std::string& directory, const std::string& headerText,
-                      const std::vector<unsigned char>& data, const std::string& name) {
-    WriteTextFile(directory + "/" + name + ".hea", headerText);
-    WriteBinaryFile(directory + "/" + name + ".dat", data);
-    CHeaderPtr header = ReadHeaderAt(directory + "/" + name + ".hea");
-    if (header == nullptr || !WFDBLoadSignal(directory.c_str(), header.get())) return nullptr;
-    return header;
+CTestRecord::CTestRecord(const std::string& headerText, const std::vector<unsigned char>& data) {
+    WriteTextFile(dir.File("rec.hea"), headerText);
+    WriteBinaryFile(dir.File("rec.dat"), data);
+    header = ReadHeaderAt(dir.File("rec.hea"));
+    if (header != nullptr && !WFDBLoadSignal(dir.Path().c_str(), header.get())) header.reset();
 }
 
 std::vector<int> ReadAllRaw(WFDB_HEADER* header) {

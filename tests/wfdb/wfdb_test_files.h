@@ -5,15 +5,19 @@
 #include <string>
 #include <vector>
 
+#include "support/test_support.h"
 #include "wfdb/signal_reader.h"
 #include "wfdb/wfdb_header.h"
 
 using CHeaderPtr = CWFDBHeaderPtr;
 
 CHeaderPtr ReadHeaderAt(const std::string& path);
-// Writes name.hea and name.dat into directory and opens them; null when either fails.
-CHeaderPtr OpenRecord(const std::string& directory, const std::string& headerText,
-                      const std::vector<unsigned char>& data, const std::string& name = "rec");
+// rec.hea and rec.dat written into a directory of their own and opened; header is null when that fails.
+struct CTestRecord {
+    CTempDir dir;
+    CHeaderPtr header;
+    CTestRecord(const std::string& headerText, const std::vector<unsigned char>& data);
+};
 // Raw values of every frame the library reads from the cursor on, frame after frame.
 std::vector<int> ReadAllRaw(WFDB_HEADER* header);
 
