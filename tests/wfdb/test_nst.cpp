@@ -39,14 +39,14 @@ std::string WriteRecord(const CTempDir& dir, const std::string& name, const CSig
 }
 
 // The output record read back through the library.
-CSignals ReadOutput(const std::string& outputPath, CHeaderPtr& header) {
-    header = ReadHeaderAt(outputPath + ".hea");
+CSignals ReadOutput(const std::string& outputPath) {
+    CHeaderPtr header = ReadHeaderAt(outputPath + ".hea");
     if (header == nullptr || !WFDBLoadSignal(GetRecordDirectory(outputPath).c_str(), header.get())) return {};
     return SplitSignals(ReadAllRaw(header.get()), header->NumberOfSignals);
 }
 
-// One signal per level: frames samples of +level, -level, ... or, with a step, a ramp of that step
-// through -150..150.
+// One signal per level: frames samples of +level, -level, ... or, with a step, a sawtooth through
+// -150..150 rising by step x level.
 CSignals Signals(const std::vector<int>& levels, int frames, int step = 0) {
     CSignals signals(levels.size());
     for (size_t s = 0; s < levels.size(); ++s) {
@@ -78,8 +78,7 @@ TEST(NoiseStressTest, MixesScaledNoiseInAlternatingStretches) {
     const std::string noise = WriteRecord(dir, "noise", Signals({360}, 10801), 10, 16);
     const std::string silent = WriteRecord(dir, "silent", CSignals(1, std::vector<int>(5, 33)), 0, 16);
     ASSERT_EQ(RunTest(ecg, {{noise, 0.0}, {silent, 6.0}}, dir.File("out")), kNSTSucceeded);
-    CHeaderPtr header;
-    const CSignals output = ReadOutput(dir.File("out"), header);
+    const CSignals output = ReadOutput(dir.File("out"));
     ASSERT_EQ(output.size(), 2u);
     ASSERT_EQ(output[0].size(), 12000u);
     auto expected = [](int k, int s) {
@@ -106,10 +105,9 @@ TEST(NoiseStressTest, CopiesARecordShorterThanFiveMinutesWithEverySignal) {
         CTempDir dir;
         const std::string ecg = WriteRecord(dir, "ecg", Signals(levels, 1001, 7), 360, 212, "100(-7)/mV", 3);
         ASSERT_EQ(RunTest(ecg, {{WriteRecord(dir, "noise", Signals({3, 4}, 400, 7), 360, 16), 0.0}}, dir.File("out")), kNSTSucceeded);
-        CHeaderPtr header;
         CSignals expected = Signals(levels, 1001, 7);
         for (std::vector<int>& samples : expected) std::for_each(samples.begin(), samples.end(), [](int& sample) { sample += 7; });
-        EXPECT_EQ(ReadOutput(dir.File("out"), header), expected) << signals;
+        EXPECT_EQ(ReadOutput(dir.File("out")), expected) << signals;
         EXPECT_EQ(ReadWholeFile(dir.File("out.dat")).size(), signals * 1001 / 2 * 3 + signals % 2 * 2) << signals;
         const std::vector<unsigned char> text = ReadWholeFile(dir.File("out.hea"));
         std::string lines = "out " + std::to_string(signals) + " 360 1001\n";
@@ -198,8 +196,7 @@ TEST(NoiseStressTestRecords, Record100KeepsItsFirstFiveMinutesAndCarriesTheScale
     const std::string noise = WriteRecord(dir, "noise", Signals({40}, 109000), 360, 16);
     ASSERT_EQ(RunTest(SharedRecordFile("100.hea"), {{noise, 0.0}}, dir.File("out")), kNSTSucceeded);
     const CSignals ecg = SplitSignals(DecodeFile212(SharedRecordFile("100.dat")), 2);
-    CHeaderPtr header;
-    const CSignals output = ReadOutput(dir.File("out"), header);
+    const CSignals output = ReadOutput(dir.File("out"));
     ASSERT_EQ(output.size(), 2u);
     const double amplitudes[] = {293.31111, 189.53333};
     for (size_t s = 0; s < 2; ++s) {
