@@ -71,7 +71,7 @@ TEST(CommonRate, FindsTheDivisorWithinTolerance) {
     EXPECT_GT(gcd(1e15, 1), 0);
 }
 
-// 1 January 1900 lies before a 32-bit time_t can reach: 0 for a failed conversion.
+// 1 January 1900 lies before a 32-bit time_t reaches: time_t is 64-bit on every build.
 TEST(RecordTime, ReadsBaseTimeAndDate) {
     setenv("TZ", "UTC", 1);
     tzset();

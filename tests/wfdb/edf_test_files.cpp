@@ -4,45 +4,6 @@
 
 #include <utility>
 
-#if TAVO_HAVE_EDFLIB
-#include <edflib.h>
-
-const bool kHasEdfWriter = true;
-
-bool WriteEdfPlusFile(const std::string& path, const std::vector<EdfSignalLayout>& signals, int records,
-                      const EdfSampleFunction& sample, int durationTenMicroseconds) {
-    const int count = static_cast<int>(signals.size());
-    const int handle = edfopen_file_writeonly(path.c_str(), EDFLIB_FILETYPE_EDFPLUS, count);
-    if (handle < 0) return false;
-    bool isOk = edf_set_datarecord_duration(handle, durationTenMicroseconds) == 0;
-    for (int s = 0; s < count && isOk; ++s) {
-        const EdfSignalLayout& layout = signals[s];
-        isOk = edf_set_samplefrequency(handle, s, layout.samplesPerRecord) == 0 &&
-               edf_set_digital_minimum(handle, s, layout.digitalMin) == 0 &&
-               edf_set_digital_maximum(handle, s, layout.digitalMax) == 0 &&
-               edf_set_physical_minimum(handle, s, layout.physicalMin) == 0 &&
-               edf_set_physical_maximum(handle, s, layout.physicalMax) == 0 &&
-               edf_set_label(handle, s, layout.label.c_str()) == 0 &&
-               edf_set_physical_dimension(handle, s, layout.unit.c_str()) == 0;
-    }
-    std::vector<long long> written(signals.size(), 0);
-    for (int r = 0; r < records && isOk; ++r) {
-        for (int s = 0; s < count && isOk; ++s) {
-            std::vector<short> block(static_cast<size_t>(signals[s].samplesPerRecord));
-            for (short& value : block) value = sample(s, written[s]++);
-            isOk = edfwrite_digital_short_samples(handle, block.data()) == 0;
-        }
-    }
-    return edfclose_file(handle) == 0 && isOk;
-}
-#else
-const bool kHasEdfWriter = false;
-
-bool WriteEdfPlusFile(const std::string&, const std::vector<EdfSignalLayout>&, int, const EdfSampleFunction&, int) {
-    return false;
-}
-#endif
-
 std::vector<unsigned char> RawEdfHead(const std::string& version, const std::string& records,
                                       const std::string& duration, const std::string& signalCount,
                                       const std::vector<RawEdfSignal>& signals) {

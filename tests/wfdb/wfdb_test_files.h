@@ -1,19 +1,25 @@
 #pragma once
-// Helpers of the WFDB tests: headers held by an owner, samples packed by hand, and the
-// public records decoded and measured independently of the library.
+// Helpers of the WFDB tests: headers held by an owner, and samples packed and unpacked
+// by the storage rules, sharing nothing with the library's readers.
 
 #include <string>
 #include <vector>
 
+#include "support/test_support.h"
 #include "wfdb/signal_reader.h"
 #include "wfdb/wfdb_header.h"
 
 using CHeaderPtr = CWFDBHeaderPtr;
 
 CHeaderPtr ReadHeaderAt(const std::string& path);
-// Writes name.hea and name.dat into directory and opens them; null when either fails.
-CHeaderPtr OpenRecord(const std::string& directory, const std::string& headerText,
-                      const std::vector<unsigned char>& data, const std::string& name = "rec");
+// rec.hea and rec.dat written into a directory of their own and opened; header is null when that fails.
+struct CTestRecord {
+    CTempDir dir;
+    CHeaderPtr header;
+    CTestRecord(const std::string& headerText, const std::vector<unsigned char>& data);
+};
+// Raw values of every frame the library reads from the cursor on, frame after frame.
+std::vector<int> ReadAllRaw(WFDB_HEADER* header);
 
 // Format-212 bytes (an odd count closes with a two-byte group); format-16 bytes, low byte first.
 std::vector<unsigned char> Pack212(const std::vector<int>& samples);
@@ -24,20 +30,5 @@ std::vector<int> DecodeFile212(const std::string& path);
 std::vector<int> DecodeFile16(const std::string& path);
 // Samples dealt out frame by frame over signalCount signals (whole frames only).
 std::vector<std::vector<int>> SplitSignals(const std::vector<int>& samples, int signalCount);
-
-struct CTestBeat {
-    long long time;
-    int code;
-};
-// Annotation codes and times (SKIP applied; other modifiers passed over).
-std::vector<CTestBeat> DecodeAnnotationFile(const std::string& path);
-
-// Amplitudes worked without the library: per signal, up to 300 peak-to-peak values over
-// [beat - window, beat + window] for class-1 beats (stopping at a window before the start
-// or a beat past the end), or RMS of 360-sample windows; then the mean of the middle 270
-// of 300 slots (empty slots 0), truncated to 5 decimals.
-std::vector<double> ExpectedPeakToPeak(const std::vector<std::vector<int>>& signals,
-                                       const std::vector<CTestBeat>& beats, int window);
-std::vector<double> ExpectedRms(const std::vector<std::vector<int>>& signals);
 
 std::string SharedRecordFile(const std::string& name);
