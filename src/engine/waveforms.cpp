@@ -55,7 +55,7 @@ bool InstallPeriodic(int kind, double frequency, const double* amplitudes, int p
     g_WaveformType = kind;
     g_nSampleRate = kPeriodicRate;
     g_nSampleCount = 2;
-    if (ReallocateECGDataBuffer(kStoreChannels)) return false;
+    if (!ReallocateECGDataBuffer(kStoreChannels)) return false;
     replacement.Commit();
     g_nPeriodPulseWidth = pulseWidth;
     g_fPeriodFrequency = frequency;

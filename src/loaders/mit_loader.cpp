@@ -127,6 +127,8 @@ bool ReadFrames(WFDB_HEADER* record, int storeChannels, int64_t count) {
         new (std::nothrow) double[static_cast<size_t>(batchFrames) * static_cast<size_t>(frameValues)]);
     if (!batch) return false;
 
+    // A header loaded before stands at the end of its samples: every load reads from the start.
+    WFDBSeek(record, 0);
     const int64_t frames = count / largest + (count % largest != 0 ? 1 : 0);
     for (int64_t done = 0; done < frames;) {
         const int wanted = static_cast<int>(std::min<int64_t>(batchFrames, frames - done));

