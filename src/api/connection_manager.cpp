@@ -166,17 +166,15 @@ void WinEventCb(unsigned int code, unsigned int, unsigned long) {
 }
 
 extern "C" TAVO_API bool TAVOInit(void (*callback)(bool connected)) {
-    try {
+    return Guarded([&]() -> bool {
         if (t_isConnectionThread) return false;
         g_nPortNumber = -1;
         return DoInit(callback);
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 extern "C" TAVO_API bool TAVOConnect(int port, unsigned int timeout) {
-    try {
+    return Guarded([&]() -> bool {
         if (t_isConnectionThread) return false;  // it would wait for itself
         g_nPortNumber = port;
         g_hConnectedEvent.ResetEvent();
@@ -184,14 +182,11 @@ extern "C" TAVO_API bool TAVOConnect(int port, unsigned int timeout) {
         if (g_hConnectedEvent.WaitTimeout(timeout) == kWaitSignalled) return true;
         ShutDownConnection();
         return false;
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 extern "C" TAVO_API void TAVOFree(void) {
-    try {
+    Guarded([&] {
         ShutDownConnection();
-    } catch (...) {
-    }
+    });
 }

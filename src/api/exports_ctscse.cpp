@@ -5,10 +5,8 @@
 #include "tavo/tavo.h"
 
 extern "C" TAVO_API ECG_HEADER* TAVOLoadDatabaseCTS_CSE(CTSCSE_Database record, CTSCSE_Noise noise) {
-    try {
+    return Guarded([&]() -> ECG_HEADER* {
         CAutoCriticalSection lock(g_APICriticalSection);
         return LoadDatabaseCTS_CSE(record, noise);
-    } catch (...) {
-        return nullptr;
-    }
+    });
 }

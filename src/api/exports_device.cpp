@@ -15,7 +15,7 @@ char g_szSerialNumberText[32];
 // The serial number: a newer device's full text, else "KT" and the short text. A text that
 // does not fit leaves the buffer's earlier contents from that position on.
 extern "C" TAVO_API const char* TAVOGetSerialNumber(void) {
-    try {
+    Guarded([&] {
         CAutoCriticalSection lock(g_APICriticalSection);
         if (g_bIsISPSupported) {
             strncpy_s(g_szSerialNumberText, sizeof g_szSerialNumberText, g_strHWInfo, kCopyWhole);
@@ -24,18 +24,15 @@ extern "C" TAVO_API const char* TAVOGetSerialNumber(void) {
             g_szSerialNumberText[1] = 'T';
             strncpy_s(g_szSerialNumberText + 2, sizeof g_szSerialNumberText - 2, g_strSerialNumber, kCopyWhole);
         }
-    } catch (...) {
-    }
+    });
     return g_szSerialNumberText;
 }
 
 // Model name and serial number from the stored identity; false (info unchanged) for a null
 // info or a serial number too long for the record.
 extern "C" TAVO_API bool TAVOGetDeviceInformation(MODEL_INFORMATION* info) {
-    try {
+    return Guarded([&]() -> bool {
         CAutoCriticalSection lock(g_APICriticalSection);
         return GetModelInfo(info) != 0;
-    } catch (...) {
-        return false;  // never unwind into a C caller
-    }
+    });
 }

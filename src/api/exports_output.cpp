@@ -11,32 +11,28 @@ bool bStoppping = false;
 }  // namespace
 
 extern "C" TAVO_API bool TAVOIsOutputting(void) {
-    try {
+    return Guarded([&]() -> bool {
         CAutoCriticalSection lock(g_APICriticalSection);
         return IsOutputting();
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 extern "C" TAVO_API bool TAVOOutputWaveform(int startSecond,
                                             void (*outputCallback)(double fOutputTime, double fSignalTime,
                                                                    double* fLeads, bool bLast),
                                             void (*delayCallback)(int delay)) {
-    try {
+    return Guarded([&]() -> bool {
         // Refused before the lock: the connection thread holds it while it reads a probed
         // port's identity, and a start then must fail, not wait and succeed. OutputWaveform
         // asks again under the engine lock, which confirming the port takes.
         if (!DeviceIsConfirmed()) return false;
         CAutoCriticalSection lock(g_APICriticalSection);
         return OutputWaveform(startSecond, outputCallback, delayCallback);
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 extern "C" TAVO_API void TAVOStopOutput(void) {
-    try {
+    Guarded([&] {
         {
             CAutoCriticalSection lock(g_APICriticalSection);
             if (bStoppping) return;
@@ -48,6 +44,5 @@ extern "C" TAVO_API void TAVOStopOutput(void) {
         }
         CAutoCriticalSection lock(g_APICriticalSection);
         bStoppping = false;
-    } catch (...) {
-    }
+    });
 }

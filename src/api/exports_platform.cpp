@@ -16,22 +16,19 @@ extern "C" TAVO_API unsigned int TAVOGetVersion(void) { return ConvertVersion("1
 
 extern "C" TAVO_API int TAVOSetPlatformPaths(const char* deviceDirectory, const char* lockDirectory,
                                              const char* calibrationDirectory) {
-    try {
+    return Guarded([&]() -> int {
         CAutoCriticalSection lock(g_APICriticalSection);
         if (IsConnectionThreadRunning()) return 0;
         return ReplacePlatformPaths(deviceDirectory, lockDirectory, calibrationDirectory) ? 1 : 0;
-    } catch (...) {
-        return 0;  // never unwind into a C caller
-    }
+    });
 }
 
 // Why the latest attempt to claim a generator that is present failed for want of a usable
 // lock folder; "" when nothing of the kind stood in the way.
 extern "C" TAVO_API const char* TAVOGetConnectionProblem(void) {
-    try {
+    Guarded([&] {
         CAutoCriticalSection lock(g_APICriticalSection);
         GetLockProblem(g_szConnectionProblem, sizeof g_szConnectionProblem);
-    } catch (...) {
-    }
+    });
     return g_szConnectionProblem;
 }

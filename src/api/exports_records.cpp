@@ -9,48 +9,38 @@
 #include "tavo/tavo.h"
 
 extern "C" TAVO_API ECG_HEADER* TAVOLoadMITHeader(const char* path) {
-    try {
+    return Guarded([&]() -> ECG_HEADER* {
         CAutoCriticalSection lock(g_APICriticalSection);
         return LoadMITHeader(path);
-    } catch (...) {
-        return nullptr;
-    }
+    });
 }
 
 extern "C" TAVO_API bool TAVOLoadMITDatabase(ECG_HEADER* header) {
     // Refused before the lock: there is nothing to wait for.
     if (header == nullptr) return false;
-    try {
+    return Guarded([&]() -> bool {
         CAutoCriticalSection lock(g_APICriticalSection);
         return LoadMITDatabase(header) != 0;
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 extern "C" TAVO_API ECG_HEADER* TAVOLoadDatabaseAHA(const char* path) {
-    try {
+    return Guarded([&]() -> ECG_HEADER* {
         CAutoCriticalSection lock(g_APICriticalSection);
         return LoadDatabaseAHA(path);
-    } catch (...) {
-        return nullptr;
-    }
+    });
 }
 
 extern "C" TAVO_API ECG_HEADER* TAVOLoadDatabaseCSE(const char* path) {
-    try {
+    return Guarded([&]() -> ECG_HEADER* {
         CAutoCriticalSection lock(g_APICriticalSection);
         return LoadDatabaseCSE(path);
-    } catch (...) {
-        return nullptr;
-    }
+    });
 }
 
 extern "C" TAVO_API ECG_HEADER* TAVOLoadDatabaseKestrane(const char* path) {
-    try {
+    return Guarded([&]() -> ECG_HEADER* {
         CAutoCriticalSection lock(g_APICriticalSection);
         return LoadDatabaseKestrane(path);
-    } catch (...) {
-        return nullptr;
-    }
+    });
 }

@@ -16,85 +16,71 @@ constexpr int kAmplitudeCount = 8;
 }  // namespace
 
 extern "C" TAVO_API void TAVOUpdateECGHeaderMappingLead(ECG_HEADER* header) {
-    try {
+    Guarded([&] {
         CAutoCriticalSection lock(g_APICriticalSection);
         UpdateMappingLead(header);
-    } catch (...) {
-    }
+    });
 }
 
 extern "C" TAVO_API void TAVOFreeECGHeader(ECG_HEADER* header) {
-    try {
+    Guarded([&] {
         CAutoCriticalSection lock(g_APICriticalSection);
         FreeECGHeader(header);
-    } catch (...) {
-    }
+    });
 }
 
 extern "C" TAVO_API bool TAVOLoadWaveform(WAVEFORM_TYPE type, double frequency, double amplitude) {
-    try {
+    return Guarded([&]() -> bool {
         ValidateFrequency(frequency);
         ValidateAmplitude(amplitude);
         CAutoCriticalSection lock(g_APICriticalSection);
         return LoadWaveform(type, frequency, amplitude);
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 extern "C" TAVO_API bool TAVOLoadWaveformEx(WAVEFORM_TYPE type, double frequency, double* amplitudes) {
-    try {
+    return Guarded([&]() -> bool {
         if (amplitudes == nullptr) return false;
         ValidateFrequency(frequency);
         // Corrected in the caller's array, which then shows what is played.
         for (int i = 0; i < kAmplitudeCount; ++i) ValidateAmplitude(amplitudes[i]);
         CAutoCriticalSection lock(g_APICriticalSection);
         return LoadWaveformEx(type, frequency, amplitudes);
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 extern "C" TAVO_API bool TAVOLoadWaveformRectanglePulse(int pulseWidth, double frequency, double amplitude) {
-    try {
+    return Guarded([&]() -> bool {
         ValidateFrequency(frequency);
         ValidateAmplitude(amplitude);
         CAutoCriticalSection lock(g_APICriticalSection);
         return LoadWaveformRectanglePulse(pulseWidth, frequency, amplitude);
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 extern "C" TAVO_API bool TAVOLoadWaveformTrianglePulse(int pulseWidth, double frequency, double amplitude) {
-    try {
+    return Guarded([&]() -> bool {
         ValidateFrequency(frequency);
         ValidateAmplitude(amplitude);
         CAutoCriticalSection lock(g_APICriticalSection);
         return LoadWaveformTrianglePulse(pulseWidth, frequency, amplitude);
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 extern "C" TAVO_API bool TAVOLoadWaveformCalibrationMode(double frequency, double amplitude) {
-    try {
+    return Guarded([&]() -> bool {
         ValidateFrequency(frequency);
         ValidateAmplitude(amplitude);
         CAutoCriticalSection lock(g_APICriticalSection);
         return LoadWaveformCalibrationMode(frequency, amplitude);
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 extern "C" TAVO_API bool TAVOLoadWaveformAutoCalibrationMode(void) {
-    try {
+    return Guarded([&]() -> bool {
         CAutoCriticalSection lock(g_APICriticalSection);
         return LoadWaveformAutoCalibrationMode();
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 // Touches no shared state, so it needs no lock.
@@ -103,37 +89,31 @@ extern "C" TAVO_API void TAVOSyntheticECGDefaults(TAVO_SYNTHETIC_ECG* params) {
 }
 
 extern "C" TAVO_API ECG_HEADER* TAVOLoadSyntheticECG(const TAVO_SYNTHETIC_ECG* params) {
-    try {
+    return Guarded([&]() -> ECG_HEADER* {
         if (params == nullptr) return nullptr;
         CAutoCriticalSection lock(g_APICriticalSection);
         return LoadSyntheticECG(*params);
-    } catch (...) {
-        return nullptr;
-    }
+    });
 }
 
 extern "C" TAVO_API bool TAVOGetWaveformSignal(int startSecond, int seconds,
                                                void (*callback)(double time, double* leads, bool last)) {
-    try {
+    return Guarded([&]() -> bool {
         CAutoCriticalSection lock(g_APICriticalSection);
         return GetWaveformSignal(startSecond, seconds, callback);
-    } catch (...) {
-        return false;
-    }
+    });
 }
 
 extern "C" TAVO_API void TAVOEnableLoop(bool enable) {
-    try {
+    Guarded([&] {
         CAutoCriticalSection lock(g_APICriticalSection);
         SetOutputLoop(enable);
-    } catch (...) {
-    }
+    });
 }
 
 extern "C" TAVO_API void TAVOEnableNoise(bool enable) {
-    try {
+    Guarded([&] {
         CAutoCriticalSection lock(g_APICriticalSection);
         EnableNoise(enable);
-    } catch (...) {
-    }
+    });
 }
