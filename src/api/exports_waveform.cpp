@@ -13,6 +13,17 @@ namespace {
 
 constexpr int kAmplitudeCount = 8;
 
+// A load of one frequency and one amplitude: both corrected, then loaded under the lock.
+template <typename Load>
+bool LoadCorrected(double frequency, double amplitude, Load load) {
+    return Guarded([&]() -> bool {
+        ValidateFrequency(frequency);
+        ValidateAmplitude(amplitude);
+        CAutoCriticalSection lock(g_APICriticalSection);
+        return load(frequency, amplitude);
+    });
+}
+
 }  // namespace
 
 extern "C" TAVO_API void TAVOUpdateECGHeaderMappingLead(ECG_HEADER* header) {
@@ -30,12 +41,7 @@ extern "C" TAVO_API void TAVOFreeECGHeader(ECG_HEADER* header) {
 }
 
 extern "C" TAVO_API bool TAVOLoadWaveform(WAVEFORM_TYPE type, double frequency, double amplitude) {
-    return Guarded([&]() -> bool {
-        ValidateFrequency(frequency);
-        ValidateAmplitude(amplitude);
-        CAutoCriticalSection lock(g_APICriticalSection);
-        return LoadWaveform(type, frequency, amplitude);
-    });
+    return LoadCorrected(frequency, amplitude, [&](double f, double a) { return LoadWaveform(type, f, a); });
 }
 
 extern "C" TAVO_API bool TAVOLoadWaveformEx(WAVEFORM_TYPE type, double frequency, double* amplitudes) {
@@ -50,30 +56,17 @@ extern "C" TAVO_API bool TAVOLoadWaveformEx(WAVEFORM_TYPE type, double frequency
 }
 
 extern "C" TAVO_API bool TAVOLoadWaveformRectanglePulse(int pulseWidth, double frequency, double amplitude) {
-    return Guarded([&]() -> bool {
-        ValidateFrequency(frequency);
-        ValidateAmplitude(amplitude);
-        CAutoCriticalSection lock(g_APICriticalSection);
-        return LoadWaveformRectanglePulse(pulseWidth, frequency, amplitude);
-    });
+    return LoadCorrected(frequency, amplitude,
+                         [&](double f, double a) { return LoadWaveformRectanglePulse(pulseWidth, f, a); });
 }
 
 extern "C" TAVO_API bool TAVOLoadWaveformTrianglePulse(int pulseWidth, double frequency, double amplitude) {
-    return Guarded([&]() -> bool {
-        ValidateFrequency(frequency);
-        ValidateAmplitude(amplitude);
-        CAutoCriticalSection lock(g_APICriticalSection);
-        return LoadWaveformTrianglePulse(pulseWidth, frequency, amplitude);
-    });
+    return LoadCorrected(frequency, amplitude,
+                         [&](double f, double a) { return LoadWaveformTrianglePulse(pulseWidth, f, a); });
 }
 
 extern "C" TAVO_API bool TAVOLoadWaveformCalibrationMode(double frequency, double amplitude) {
-    return Guarded([&]() -> bool {
-        ValidateFrequency(frequency);
-        ValidateAmplitude(amplitude);
-        CAutoCriticalSection lock(g_APICriticalSection);
-        return LoadWaveformCalibrationMode(frequency, amplitude);
-    });
+    return LoadCorrected(frequency, amplitude, [&](double f, double a) { return LoadWaveformCalibrationMode(f, a); });
 }
 
 extern "C" TAVO_API bool TAVOLoadWaveformAutoCalibrationMode(void) {
