@@ -23,10 +23,8 @@ constexpr unsigned int kDeadlineMs = 20000;
 // Connects to a paced generator and plays a sine; null on failure. The generator's thread, like
 // the application's own, blocks SIGTERM; the library's threads start while it is open.
 VirtualGenerator* Play(CDeviceWorld& world, const sigset_t& term) {
-    VirtualGeneratorOptions options = world.Options(0);
-    options.isPaced = true;
     pthread_sigmask(SIG_BLOCK, &term, nullptr);
-    VirtualGenerator* generator = world.Add(options);
+    VirtualGenerator* generator = world.Add(0, [](VirtualGeneratorOptions& o) { o.isPaced = true; });
     pthread_sigmask(SIG_UNBLOCK, &term, nullptr);
     const bool isPlaying = generator != nullptr && TAVOConnect(0, kDeadlineMs) && TAVOLoadWaveform(WAVEFORM_SINE, 5.0, 1.0) &&
                            TAVOOutputWaveform(0, nullptr, nullptr);
