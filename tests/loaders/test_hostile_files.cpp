@@ -76,8 +76,8 @@ const Writer kWriters[] = {
 
 }  // namespace
 
-// On the 32-bit board a header declaring more than the address space holds is cut to
-// what it can hold at once, not after a hundred thousand allocations that cannot succeed.
+// On the 32-bit board a header declaring more than the address space holds is cut at once to
+// what its file holds, not after a hundred thousand allocations that cannot succeed.
 TEST(CraftedFile, StoreBeyondTheAddressSpaceIsShortenedAtOnce) {
     if (sizeof(size_t) > 4) GTEST_SKIP() << "only a 32-bit address space is this small";
     CTempDir dir;
@@ -85,8 +85,7 @@ TEST(CraftedFile, StoreBeyondTheAddressSpaceIsShortenedAtOnce) {
     WriteBinaryFile(dir.File("big.dat"), std::vector<unsigned char>(400, 0x10));
     EXPECT_EQ(InChildWithin(120, [&] {
                   CEcgHeaderPtr header(TAVOLoadMITHeader(dir.File("big.hea").c_str()));
-                  const int64_t count = header ? header->nSampleCount : 0;
-                  return count > 0 && (268435455 - count) % 1250 == 0 && uint64_t(count) * 2 * 8 <= SIZE_MAX / 2;
+                  return header != nullptr && header->nSampleCount == 100;  // the frames its file holds
               }), 0);
 }
 
