@@ -30,9 +30,7 @@ std::vector<std::string> Lines(const std::string& path) {
     return lines;
 }
 
-bool HasNoRecordFiles(const CTempDir& out, const std::string& name) {
-    return !FileExists(out.File(name + ".hea")) && !FileExists(out.File(name + ".dat"));
-}
+bool HasNoRecordFiles(const CTempDir& out, const std::string& name) { return !FileExists(out.File(name + ".hea")) && !FileExists(out.File(name + ".dat")); }
 
 // An EDF head followed by sampleCount zero samples.
 std::vector<unsigned char> Edf(std::vector<unsigned char> head, int sampleCount) {
@@ -40,12 +38,7 @@ std::vector<unsigned char> Edf(std::vector<unsigned char> head, int sampleCount)
     return head;
 }
 
-RawEdfSignal Signal(const std::string& label, const std::string& samplesPerRecord) {
-    RawEdfSignal signal;
-    signal.label = label;
-    signal.samplesPerRecord = samplesPerRecord;
-    return signal;
-}
+RawEdfSignal Signal(const std::string& label, const std::string& samplesPerRecord) { return {.label = label, .samplesPerRecord = samplesPerRecord}; }
 
 }  // namespace
 
@@ -85,22 +78,18 @@ TEST(Edf2Mit, WritesTheHeaderLinesWorkedByHand) {
     }
 }
 
-// Only complete data records are converted, and the header counts those.
+// Only complete data records are converted, and the header counts those: of a record count unknown
+// or smaller than the file holds, and of every cut of a good file (a refusal leaving nothing when none is whole).
 TEST(Edf2Mit, ConvertsOnlyCompleteRecords) {
-    struct Case { const char* claimed; int extraBytes, converted; };
-    for (const Case& c : {Case{"-1", 25, 3}, Case{"2", 0, 2}}) {  // unknown, and fewer than the file holds
-        CTempDir dir;
-        std::vector<unsigned char> bytes = Edf(RawEdfHead("0", c.claimed, "1", "2", {RawEdfSignal{}, RawEdfSignal{}}), 60);
-        bytes.resize(bytes.size() + c.extraBytes, 0x11);
+    CTempDir dir;
+    for (const auto& [claimed, extraBytes, converted] : {std::tuple{"-1", 25, 3}, std::tuple{"2", 0, 2}}) {
+        std::vector<unsigned char> bytes = Edf(RawEdfHead("0", claimed, "1", "2", {RawEdfSignal{}, RawEdfSignal{}}), 60);
+        bytes.resize(bytes.size() + extraBytes, 0x11);
         WriteBinaryFile(dir.File("c.edf"), bytes);
         ASSERT_TRUE(WFDBConvertEDF(dir.File("c.edf").c_str(), dir.Path().c_str()));
-        EXPECT_EQ(Lines(dir.File("c.hea"))[0], "c 2 10 " + std::to_string(10 * c.converted)) << c.claimed << "+" << c.extraBytes;
-        EXPECT_EQ(ReadWholeFile(dir.File("c.dat")).size(), size_t(40 * c.converted));
+        EXPECT_EQ(std::pair(Lines(dir.File("c.hea"))[0], ReadWholeFile(dir.File("c.dat")).size()), std::pair("c 2 10 " + std::to_string(10 * converted), size_t(40 * converted)));
     }
-    // Every cut of a good file: a refusal leaving nothing, or exactly the complete data records.
-    CTempDir dir;
-    const std::vector<unsigned char> full = RawEdfFile({Signal("A", "5"), Signal("B", "10")}, 3,
-                                                       [](int s, long long n) { return static_cast<short>(100 * s + n); });
+    const std::vector<unsigned char> full = RawEdfFile({Signal("A", "5"), Signal("B", "10")}, 3, [](int s, long long n) { return static_cast<short>(100 * s + n); });
     const size_t head = 256 * 3, recordBytes = 30;
     ASSERT_EQ(full.size(), head + 3 * recordBytes);
     for (size_t cut = 0; cut <= full.size(); ++cut) {
@@ -115,21 +104,18 @@ TEST(Edf2Mit, ConvertsOnlyCompleteRecords) {
 
 // One malformed file per refusal (files cut short are the test above's); none may leave a record behind.
 TEST(Edf2Mit, RefusesFilesItCannotConvertTruthfully) {
-    const RawEdfSignal plain;
-    auto with = [&](std::string RawEdfSignal::*field, const char* value, const char* duration = "1") {
-        RawEdfSignal s = plain;
+    auto with = [](std::string RawEdfSignal::*field, const char* value, const char* duration = "1") {
+        RawEdfSignal s;
         s.*field = value;
         return Edf(RawEdfHead("0", "1", duration, "1", {s}), 10);
     };
+    const std::vector<RawEdfSignal> one(1);
+    auto head = [](const char* version, const char* duration, const char* count, std::vector<RawEdfSignal> signals) { return Edf(RawEdfHead(version, "1", duration, count, signals), 10); };
     const std::pair<const char*, std::vector<unsigned char>> cases[] = {
-        {"version other than 0", Edf(RawEdfHead("1", "1", "1", "1", {plain}), 10)},
-        {"version 0.", Edf(RawEdfHead("0.", "1", "1", "1", {plain}), 10)},
-        {"no signals", Edf(RawEdfHead("0", "1", "1", "0", {}), 10)},
-        {"negative signal count", Edf(RawEdfHead("0", "1", "1", "-1", {}), 10)},
-        {"more signals than headers", Edf(RawEdfHead("0", "1", "1", "3", {plain}), 10)},
-        {"duration 0", Edf(RawEdfHead("0", "1", "0", "1", {plain}), 10)},
-        {"duration blank", Edf(RawEdfHead("0", "1", "", "1", {plain}), 10)},
-        {"negative duration", Edf(RawEdfHead("0", "1", "-1", "1", {plain}), 10)},
+        {"version other than 0", head("1", "1", "1", one)}, {"version 0.", head("0.", "1", "1", one)},
+        {"no signals", head("0", "1", "0", {})}, {"negative signal count", head("0", "1", "-1", {})},
+        {"more signals than headers", head("0", "1", "3", one)}, {"duration 0", head("0", "0", "1", one)},
+        {"duration blank", head("0", "", "1", one)}, {"negative duration", head("0", "-1", "1", one)},
         {"no samples per record", with(&RawEdfSignal::samplesPerRecord, "0")},
         {"equal digital limits", with(&RawEdfSignal::digitalMin, "32767")},
         {"equal physical limits", with(&RawEdfSignal::physicalMin, "3276.7")},
@@ -139,8 +125,8 @@ TEST(Edf2Mit, RefusesFilesItCannotConvertTruthfully) {
         {"only an annotation signal", with(&RawEdfSignal::label, "EDF Annotations")},
         // 32 x 67108872 x 2 bytes is 2^32 + 512: a record far larger than the file, whose
         // size a 32-bit sum would wrap to 512 (or to 0 with 67108864 samples).
-        {"record size beyond 32 bits", Edf(RawEdfHead("0", "1", "1", "32", std::vector<RawEdfSignal>(32, Signal("ECG", "67108872"))), 300)},
-        {"record size of exactly 2^32", Edf(RawEdfHead("0", "1", "1", "32", std::vector<RawEdfSignal>(32, Signal("ECG", "67108864"))), 300)},
+        {"record size beyond 32 bits", head("0", "1", "32", std::vector<RawEdfSignal>(32, Signal("ECG", "67108872")))},
+        {"record size of exactly 2^32", head("0", "1", "32", std::vector<RawEdfSignal>(32, Signal("ECG", "67108864")))},
     };
     for (const auto& [what, bytes] : cases) {
         CTempDir dir;
@@ -151,30 +137,23 @@ TEST(Edf2Mit, RefusesFilesItCannotConvertTruthfully) {
 }
 
 // Folder and name rules are the AHA converter's too (its tests hold them); the extension is this converter's.
-TEST(Edf2Mit, RefusesFilesNotNamedAsEdfAndCutsTheRecordNameTo15Characters) {
+// The source stamp tells converted files apart by their whole head: the last byte of the signal headers
+// rewritten in place, size and times kept, changes it.
+TEST(Edf2Mit, RefusesFilesNotNamedAsEdfCutsTheRecordNameTo15CharactersAndStampsTheWholeHead) {
     CTempDir dir;
-    const std::vector<unsigned char> good = Edf(RawEdfHead("0", "1", "1", "1", {RawEdfSignal{}}), 10);
+    const std::vector<unsigned char> good = Edf(RawEdfHead("0", "1", "1", "2", {RawEdfSignal{}, RawEdfSignal{}}), 20);
     for (const char* name : {"rec.EDF", "rec.edf.txt", "abcdefghijklmnopq.edf"}) WriteBinaryFile(dir.File(name), good);
     for (const char* name : {"rec.EDF", "rec.edf.txt", "none.edf"}) EXPECT_FALSE(WFDBConvertEDF(dir.File(name).c_str(), dir.Path().c_str())) << name;
     EXPECT_FALSE(WFDBConvertEDF(nullptr, dir.Path().c_str()));
     EXPECT_TRUE(HasNoRecordFiles(dir, "rec"));
     EXPECT_TRUE(WFDBConvertEDF(dir.File("abcdefghijklmnopq.edf").c_str(), dir.Path().c_str()));
-    EXPECT_EQ(Lines(dir.File("abcdefghijklmno.hea"))[0], "abcdefghijklmno 1 10 10");
-}
-
-// The stamp tells converted files apart by their whole head: the last byte of the signal headers
-// rewritten in place, size and times kept, changes it.
-TEST(Edf2Mit, SourceStampCoversTheWholeHead) {
-    CTempDir dir;
-    WriteBinaryFile(dir.File("s.edf"), Edf(RawEdfHead("0", "1", "1", "2", {RawEdfSignal{}, RawEdfSignal{}}), 20));
-    const int fd = open(dir.File("s.edf").c_str(), O_RDWR | O_CLOEXEC);
-    ASSERT_GE(fd, 0);
+    EXPECT_EQ(Lines(dir.File("abcdefghijklmno.hea"))[0], "abcdefghijklmno 2 10 10");
+    const int fd = open(dir.File("rec.EDF").c_str(), O_RDWR | O_CLOEXEC);
     struct stat info {};
     std::string before, after;
-    ASSERT_TRUE(fstat(fd, &info) == 0 && ReadEDFSourceStamp(fd, before));
-    ASSERT_EQ(pwrite(fd, "x", 1, 3 * 256 - 1), 1);
+    ASSERT_TRUE(fd >= 0 && fstat(fd, &info) == 0 && ReadEDFSourceStamp(fd, before));
     const timespec times[2] = {info.st_atim, info.st_mtim};
-    ASSERT_EQ(futimens(fd, times), 0);
+    ASSERT_TRUE(pwrite(fd, "x", 1, 3 * 256 - 1) == 1 && futimens(fd, times) == 0);
     EXPECT_TRUE(ReadEDFSourceStamp(fd, after));
     close(fd);
     EXPECT_NE(before, after);
@@ -182,17 +161,15 @@ TEST(Edf2Mit, SourceStampCoversTheWholeHead) {
 
 // Another converter wrote test_generator_2 from the same recording in 1 Hz frames of 200
 // samples; ours holds the eleven signals, not the annotations, in 200 Hz frames (the
-// loader's tests compare the samples).
+// loader's tests compare the samples). A zero record duration is refused.
 TEST(Edf2MitRecords, PublicGeneratorFileMatchesAnotherConvertersRecord) {
     TAVO_REQUIRE_SHARED_DATA();
     CTempDir dir;
     ASSERT_TRUE(WFDBConvertEDF(SharedRecordFile("test_generator_2.edf").c_str(), dir.Path().c_str()));
     const std::vector<std::string> lines = Lines(dir.File("test_generator_.hea"));
     ASSERT_EQ(lines.size(), 12u);
-    EXPECT_EQ(lines[0], "test_generator_ 11 200 120000");
-    EXPECT_EQ(lines[1], "test_generator_.dat 16 32.7675/uV 15 0 0 0 0 squarewave");
+    EXPECT_EQ(std::pair(lines[0], lines[1]), (std::pair<std::string, std::string>("test_generator_ 11 200 120000", "test_generator_.dat 16 32.7675/uV 15 0 0 0 0 squarewave")));
     EXPECT_EQ(ReadWholeFile(dir.File("test_generator_.dat")).size(), 120000u * 11 * 2);
-    // A zero record duration is refused.
     EXPECT_FALSE(WFDBConvertEDF(SharedRecordFile("test_edfann.edf").c_str(), dir.Path().c_str()));
     EXPECT_TRUE(HasNoRecordFiles(dir, "test_edfann"));
 }

@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include <string>
+#include <tuple>
 #include <utility>
 #include <vector>
 
@@ -23,19 +24,27 @@ std::vector<unsigned char> AnnotationBytes(const CBeats& beats) {
     return Pack16(words);
 }
 
+std::vector<double> Values(double* amplitude, int signals) {
+    std::vector<double> values(amplitude, amplitude + (amplitude != nullptr ? signals : 0));
+    WFDBMemFree(amplitude);
+    return values;
+}
+
 // Amplitude of a one-signal record (gain 200), measured around the beats when there are any.
 double Amplitude(const std::vector<int>& samples, const CBeats& beats, int frequency = 360) {
-    CTestRecord record("rec 1 " + std::to_string(frequency) + " " + std::to_string(samples.size()) + "\nrec.dat 16 200 16 0\n",
-                       Pack16(samples));
-    if (!beats.empty()) {
-        WriteBinaryFile(record.dir.File("rec.atr"), AnnotationBytes(beats));
-        if (!WFDBLoadAnnotation(record.dir.File("rec.atr").c_str(), record.header.get())) return -1;
-    }
+    CTestRecord record("rec 1 " + std::to_string(frequency) + " " + std::to_string(samples.size()) + "\nrec.dat 16 200 16 0\n", Pack16(samples));
+    WriteBinaryFile(record.dir.File("rec.atr"), AnnotationBytes(beats));
+    if (!beats.empty() && !WFDBLoadAnnotation(record.dir.File("rec.atr").c_str(), record.header.get())) return -1;
     int signals = -1;
     double* amplitude = WFDBSignalAmplitude(record.header.get(), &signals);
-    const double value = amplitude != nullptr && signals == 1 ? amplitude[0] : -1.0;
-    WFDBMemFree(amplitude);
-    return value;
+    return signals == 1 ? Values(amplitude, 1).at(0) : -1;
+}
+
+// The amplitudes of the record a path names.
+std::vector<double> AmplitudesAt(std::string path) {
+    int signals = -1;
+    double* amplitude = WFDBSignalAmplitudeEx(path.data(), &signals);
+    return Values(amplitude, signals);
 }
 
 // Class-1 beats every 100 samples from sample 100, each a spike of its own height on a zero line,
@@ -49,12 +58,6 @@ std::vector<int> SpikeTrain(const std::vector<int>& heights, CBeats& beats) {
     return samples;
 }
 
-// count copies of value after the given values.
-std::vector<int> Then(std::vector<int> values, size_t count, int value) {
-    values.insert(values.end(), count, value);
-    return values;
-}
-
 }  // namespace
 
 // The robust average sorts 300 slots (empty ones 0), keeps the middle 270 and truncates their mean to 5 decimals.
@@ -62,7 +65,8 @@ TEST(SignalAmplitude, AveragesTheMiddle270OfThe300BeatSlotsAndTruncates) {
     CBeats beats, withVentricular;
     // 15 low and 15 high outliers dropped: 117 x 1234 + 153 x 1235 over 270 is 1234.5666...; beats past the
     // 300th, and ventricular beats (code 5) on large spikes, are not measured.
-    const std::vector<int> heights = Then(Then(Then(Then(std::vector<int>(15, 1), 117, 1234), 153, 1235), 15, 5000), 40, 30000);
+    std::vector<int> heights(15, 1);
+    for (const auto& [count, height] : std::vector<std::pair<int, int>>{{117, 1234}, {153, 1235}, {15, 5000}, {40, 30000}}) heights.insert(heights.end(), count, height);
     std::vector<int> samples = SpikeTrain(heights, beats);
     for (const auto& [sample, code] : beats) {
         withVentricular.insert(withVentricular.end(), {{sample, code}, {sample + 50, 5}});
@@ -74,10 +78,9 @@ TEST(SignalAmplitude, AveragesTheMiddle270OfThe300BeatSlotsAndTruncates) {
     for (const auto& [frequency, half] : {std::pair{360, 18}, std::pair{250, 12}}) {
         beats.clear();
         samples.assign(100 * 100 + 100, 0);
-        for (int k = 0; k < 100; ++k) {
-            beats.emplace_back(50 + 100 * k, 1);
-            samples[50 + 100 * k - half] = -7, samples[50 + 100 * k + half] = 9;
-            samples[50 + 100 * k - half - 1] = -500, samples[50 + 100 * k + half + 1] = 500;
+        for (int at = 50; at < 10000; at += 100) {
+            beats.emplace_back(at, 1);
+            samples[at - half] = -7, samples[at + half] = 9, samples[at - half - 1] = -500, samples[at + half + 1] = 500;
         }
         EXPECT_DOUBLE_EQ(Amplitude(samples, beats, frequency), 5.03703) << frequency;
     }
@@ -98,9 +101,7 @@ TEST(SignalAmplitude, AveragesTheMiddle270OfThe300BeatSlotsAndTruncates) {
 
 TEST(SignalAmplitude, AveragesRmsWindowsOf360SamplesWithoutBeats) {
     std::vector<int> samples;  // window k alternates +-(k + 1), so its RMS is k + 1
-    for (int window = 0; window < 300; ++window) {
-        for (int k = 0; k < 360; ++k) samples.push_back(k % 2 == 0 ? window + 1 : -(window + 1));
-    }
+    for (int k = 0; k < 300 * 360; ++k) samples.push_back(k % 2 == 0 ? k / 360 + 1 : -(k / 360 + 1));
     EXPECT_DOUBLE_EQ(Amplitude(samples, {}), 150.5);  // (16 + 285) / 2
     samples.pop_back();                               // the last window is one sample short and is not stored
     EXPECT_DOUBLE_EQ(Amplitude(samples, {}), 149.5);  // (15 + 284) / 2, with one empty slot
@@ -118,42 +119,25 @@ TEST(SignalAmplitude, OpensARecordByItsPathAndRefusesWhatItCannotOpen) {
     CBeats beats;
     for (int k = 0; k < 20; ++k) beats.emplace_back(20 + 10 * k, 1);
     WriteBinaryFile(dir.File("two.atr"), AnnotationBytes(beats));
-    for (std::string path : {dir.File("two.hea"), dir.File("two"), dir.File("two.dat")}) {
-        int signals = 0;
-        double* amplitude = WFDBSignalAmplitudeEx(path.data(), &signals);
-        ASSERT_TRUE(amplitude != nullptr && signals == 2) << path;
-        EXPECT_EQ(std::vector<double>(amplitude, amplitude + 2), (std::vector<double>{0.37037, 0.11111}));
-        WFDBMemFree(amplitude);
-    }
+    for (const char* name : {"two.hea", "two", "two.dat"}) EXPECT_EQ(AmplitudesAt(dir.File(name)), (std::vector<double>{0.37037, 0.11111})) << name;
     std::string missing = dir.File("none.hea");
-    int signals = -1;
-    EXPECT_EQ(WFDBSignalAmplitudeEx(missing.data(), &signals), nullptr);
-    EXPECT_EQ(signals, 0);
+    int signals = -1, nullSignals = -1;
+    EXPECT_EQ((std::tuple{WFDBSignalAmplitudeEx(missing.data(), &signals), signals}), std::tuple(nullptr, 0));
+    EXPECT_EQ((std::tuple{WFDBSignalAmplitude(nullptr, &nullSignals), nullSignals}), std::tuple(nullptr, 0));
     EXPECT_EQ(WFDBSignalAmplitudeEx(nullptr, nullptr), nullptr);
-    signals = -1;
-    EXPECT_EQ(WFDBSignalAmplitude(nullptr, &signals), nullptr);
-    EXPECT_EQ(signals, 0);
     double* untouched = nullptr;
-    EXPECT_EQ(sigamp(static_cast<WFDB_HEADER*>(nullptr), &untouched), 0);
-    EXPECT_EQ(untouched, nullptr);
+    EXPECT_EQ((std::tuple{sigamp(static_cast<WFDB_HEADER*>(nullptr), &untouched), untouched}), std::tuple(0, nullptr));
 }
 
 // Worked out once from the stored samples and beats by a script of its own: peak to peak around
 // the beats of 100s and 100, RMS windows of s0010_re (no annotation file).
 TEST(SignalAmplitudeRecords, MatchAmplitudesWorkedFromTheirSamples) {
     TAVO_REQUIRE_SHARED_DATA();
-    const std::pair<std::string, std::vector<double>> cases[] = {
-        {"100s", {63.22592, 40.96296}},
-        {"100", {293.31111, 189.53333}},
-        {"s0010_re", {72.12079, 72.06635, 113.32268, 44.48465, 87.48361, 88.43052, 115.1248, 134.00809, 161.09885, 90.79273,
-                      62.43511, 49.2101}}};
-    for (const auto& [name, expected] : cases) {
-        std::string path = SharedRecordFile(name + ".hea");
-        int count = 0;
-        double* amplitude = WFDBSignalAmplitudeEx(path.data(), &count);
-        ASSERT_NE(amplitude, nullptr);
-        ASSERT_EQ(count, static_cast<int>(expected.size())) << name;
-        for (int s = 0; s < count; ++s) EXPECT_NEAR(amplitude[s], expected[s], 1.001e-5) << name << " " << s;
-        WFDBMemFree(amplitude);
+    for (const auto& [name, expected] : std::vector<std::pair<std::string, std::vector<double>>>{
+             {"100s", {63.22592, 40.96296}}, {"100", {293.31111, 189.53333}},
+             {"s0010_re", {72.12079, 72.06635, 113.32268, 44.48465, 87.48361, 88.43052, 115.1248, 134.00809, 161.09885, 90.79273, 62.43511, 49.2101}}}) {
+        const std::vector<double> amplitudes = AmplitudesAt(SharedRecordFile(name + ".hea"));
+        ASSERT_EQ(amplitudes.size(), expected.size()) << name;
+        for (size_t s = 0; s < expected.size(); ++s) EXPECT_NEAR(amplitudes[s], expected[s], 1.001e-5) << name << " " << s;
     }
 }
