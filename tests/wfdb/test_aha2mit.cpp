@@ -34,7 +34,7 @@ TEST(Aha2Mit, PairsBecomeGroupsUntilTheFirstLineThatIsNotAPair) {
     for (const auto& [input, samples] : cases) {
         WriteTextFile(dir.File("r.txt"), input);
         ASSERT_TRUE(WFDBConvertAHA(dir.File("r.txt").c_str(), dir.Path().c_str())) << input;
-        CHeaderPtr header = ReadHeaderAt(dir.File("r.hea"));
+        CWFDBHeaderPtr header = ReadHeaderAt(dir.File("r.hea"));
         ASSERT_NE(header, nullptr);
         EXPECT_EQ(std::pair(header->NumberOfSamplesPerSignal, DecodeFile212(dir.File("r.dat"))), std::pair(int(samples.size() / 2), samples)) << input;
     }

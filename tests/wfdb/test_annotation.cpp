@@ -4,8 +4,6 @@
 #include <gtest/gtest.h>
 
 #include <cstdint>
-#include <string>
-#include <vector>
 
 #include "wfdb/annotation.h"
 #include "wfdb_test_files.h"
@@ -20,15 +18,12 @@ struct CAnnotationFile {
     CAnnotationFile& Skip(uint32_t n) { return Word(kSkip, 0).Bytes({uint8_t(n >> 16), uint8_t(n >> 24), uint8_t(n), uint8_t(n >> 8)}); }
     // An AUX word counting count bytes, then data as stored (padding included).
     CAnnotationFile& Aux(int count, const std::string& data) { return Word(kAux, count).Bytes({data.begin(), data.end()}); }
-    CAnnotationFile& Bytes(const std::vector<unsigned char>& more) {
-        bytes.insert(bytes.end(), more.begin(), more.end());
-        return *this;
-    }
+    CAnnotationFile& Bytes(const std::vector<unsigned char>& more) { return bytes.insert(bytes.end(), more.begin(), more.end()), *this; }
 };
 
 struct CAnnotatedRecord {
     CTempDir dir;
-    CHeaderPtr header;
+    CWFDBHeaderPtr header;
     bool isLoaded = false;
 
     explicit CAnnotatedRecord(const std::vector<unsigned char>& bytes) {
@@ -42,8 +37,8 @@ struct CAnnotatedRecord {
     std::vector<std::string> ReadAll() {
         std::vector<std::string> all;
         for (WFDB_ANNOTATION a; WFDBNextAnnotation(header.get(), &a);) {
-            all.push_back(std::to_string(a.Time) + " " + std::to_string(a.Type) + " " + std::to_string(a.SubType) + " " +
-                          std::to_string(a.Number) + " " + std::to_string(a.Channel) + " [" + a.AuxText + "]" + (a.Reserved ? "!" : ""));
+            all.push_back(std::to_string(a.Time) + " " + std::to_string(a.Type) + " " + std::to_string(a.SubType) + " " + std::to_string(a.Number) + " " +
+                          std::to_string(a.Channel) + " [" + a.AuxText + "]" + (a.Reserved ? "!" : ""));
         }
         return all;
     }
@@ -68,7 +63,7 @@ TEST(Annotation, AppliesModifierWordsAndSkipsToTheAnnotations) {
     const std::vector<std::string> again = record.ReadAll();
     EXPECT_EQ(std::vector<std::string>(again.begin(), again.begin() + 2), (std::vector<std::string>{"55 1 3 9 4 []", "65 1 0 9 2 []"}));
     WFDBAnnotationSeekBegin(nullptr);
-    CHeaderPtr bare = ReadHeaderAt(record.dir.File("rec.hea"));
+    CWFDBHeaderPtr bare = ReadHeaderAt(record.dir.File("rec.hea"));
     WFDBAnnotationSeekBegin(bare.get());
     EXPECT_FALSE(WFDBNextAnnotation(bare.get(), &annotation));  // a header without a stream reads nothing
 }
@@ -104,20 +99,19 @@ TEST(Annotation, RefusesFilesWithoutAFirstWordAndDeliversOnlyWholeAnnotationsOfA
                  WFDBLoadAnnotation(empty.dir.File("rec.atr").c_str(), nullptr));
 }
 
-// Annotations, normal beats, times out of order; the first is a rhythm mark (28) at 18.
+// Annotations, normal beats, times out of order, the first time and code (a rhythm mark, 28), the last time.
 TEST(AnnotationRecords, ReadTheBeatsOfRecord100) {
     TAVO_REQUIRE_SHARED_DATA();
-    for (const auto& [name, expected] : {std::pair{"100", "2274 2239 0 18 28 649991"}, std::pair{"100s", "75 73 0 18 28 21423"}}) {
-        CHeaderPtr header = ReadHeaderAt(SharedRecordFile(std::string(name) + ".hea"));
-        ASSERT_TRUE(WFDBLoadAnnotation(SharedRecordFile(std::string(name) + ".atr").c_str(), header.get()));
-        size_t count = 0, normal = 0, disordered = 0;
-        WFDB_ANNOTATION first{}, a{};
+    for (const auto& [name, expected] : std::vector<std::pair<std::string, std::vector<long>>>{{"100", {2274, 2239, 0, 18, 28, 649991}},
+                                                                                              {"100s", {75, 73, 0, 18, 28, 21423}}}) {
+        CWFDBHeaderPtr header = ReadHeaderAt(SharedRecordFile(name + ".hea"));
+        ASSERT_TRUE(WFDBLoadAnnotation(SharedRecordFile(name + ".atr").c_str(), header.get()));
+        long count = 0, normal = 0, disordered = 0;
+        WFDB_ANNOTATION a{}, first{};
         for (uint32_t last = 0; WFDBNextAnnotation(header.get(), &a); last = a.Time, ++count) {
             if (count == 0) first = a;
-            normal += a.Type == 1;
-            disordered += a.Time < last;
+            normal += a.Type == 1, disordered += a.Time < last;
         }
-        EXPECT_EQ(std::to_string(count) + " " + std::to_string(normal) + " " + std::to_string(disordered) + " " + std::to_string(first.Time) + " " +
-                      std::to_string(first.Type) + " " + std::to_string(a.Time), expected);
+        EXPECT_EQ((std::vector<long>{count, normal, disordered, first.Time, first.Type, a.Time}), expected) << name;
     }
 }

@@ -35,7 +35,7 @@ TEST(SignalReader, ChoosesTheReaderByTheFirstSignalsFormat) {
 TEST(SignalReader, OpensTheFirstSignalsFileInTheGivenDirectoryAndStartsAgainOnASecondLoad) {
     CTempDir dir;
     WriteTextFile(dir.File("rec.hea"), "rec 2 100 1\nfirst.dat 16\nsecond.dat 16\n");
-    CHeaderPtr header = ReadHeaderAt(dir.File("rec.hea"));
+    CWFDBHeaderPtr header = ReadHeaderAt(dir.File("rec.hea"));
     EXPECT_FALSE(WFDBLoadSignal(dir.Path().c_str(), header.get()));  // first.dat does not exist yet
     double frame[2] = {};
     EXPECT_EQ(WFDBNextSample(header.get(), frame, 1), 0);
@@ -126,7 +126,7 @@ TEST(SignalReaderRecords, ReproduceTheChecksumsAndInitialValuesOfTheirHeaders) {
     TAVO_REQUIRE_SHARED_DATA();
     for (const auto& [name, frames] : std::vector<std::pair<std::string, size_t>>{
              {"100", 650000}, {"100s", 21600}, {"100_3chan", 999}, {"03700181", 75000}, {"v102s", 75000}, {"s0010_re", 38400}, {"test01_00s", 4000}}) {
-        CHeaderPtr header = ReadHeaderAt(SharedRecordFile(name + ".hea"));
+        CWFDBHeaderPtr header = ReadHeaderAt(SharedRecordFile(name + ".hea"));
         ASSERT_TRUE(header != nullptr && WFDBLoadSignal(SharedDataDir().c_str(), header.get()));
         const std::vector<std::vector<int>> signals = SplitSignals(ReadAllRaw(header.get()), header->NumberOfSignals);
         for (size_t s = 0; s < signals.size(); ++s) {

@@ -4,7 +4,7 @@
 
 #include <cstdint>
 
-CHeaderPtr ReadHeaderAt(const std::string& path) { return CHeaderPtr(WFDBReadHeader(std::string(path).data())); }
+CWFDBHeaderPtr ReadHeaderAt(const std::string& path) { return CWFDBHeaderPtr(WFDBReadHeader(std::string(path).data())); }
 
 CTestRecord::CTestRecord(const std::string& headerText, const std::vector<unsigned char>& data) {
     WriteTextFile(dir.File("rec.hea"), headerText);
