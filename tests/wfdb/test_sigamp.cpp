@@ -3,10 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
 #include <tuple>
 #include <utility>
-#include <vector>
 
 #include "wfdb/annotation.h"
 #include "wfdb/sigamp.h"
@@ -16,45 +14,37 @@ namespace {
 
 using CBeats = std::vector<std::pair<int, int>>;  // (sample, annotation code) in time order, gaps below 1024
 
-std::vector<unsigned char> AnnotationBytes(const CBeats& beats) {
-    std::vector<int> words;
-    int time = 0;
-    for (const auto& [sample, code] : beats) words.push_back((code << 10) | (sample - std::exchange(time, sample)));
-    words.push_back(0);
-    return Pack16(words);
-}
-
-std::vector<double> Values(double* amplitude, int signals) {
+// The amplitudes of the record a path names (the header, the signal file or the record).
+std::vector<double> AmplitudesAt(std::string path) {
+    int signals = -1;
+    double* amplitude = WFDBSignalAmplitudeEx(path.data(), &signals);
     std::vector<double> values(amplitude, amplitude + (amplitude != nullptr ? signals : 0));
     WFDBMemFree(amplitude);
     return values;
 }
 
+// The record's rec.atr, holding the beats.
+void WriteBeats(const CTestRecord& record, const CBeats& beats) {
+    std::vector<int> words;
+    int time = 0;
+    for (const auto& [sample, code] : beats) words.push_back((code << 10) | (sample - std::exchange(time, sample)));
+    words.push_back(0);  // the last beat is whole once the word after it is read
+    WriteBinaryFile(record.dir.File("rec.atr"), Pack16(words));
+}
+
 // Amplitude of a one-signal record (gain 200), measured around the beats when there are any.
 double Amplitude(const std::vector<int>& samples, const CBeats& beats, int frequency = 360) {
     CTestRecord record("rec 1 " + std::to_string(frequency) + " " + std::to_string(samples.size()) + "\nrec.dat 16 200 16 0\n", Pack16(samples));
-    WriteBinaryFile(record.dir.File("rec.atr"), AnnotationBytes(beats));
-    if (!beats.empty() && !WFDBLoadAnnotation(record.dir.File("rec.atr").c_str(), record.header.get())) return -1;
-    int signals = -1;
-    double* amplitude = WFDBSignalAmplitude(record.header.get(), &signals);
-    return signals == 1 ? Values(amplitude, 1).at(0) : -1;
-}
-
-// The amplitudes of the record a path names.
-std::vector<double> AmplitudesAt(std::string path) {
-    int signals = -1;
-    double* amplitude = WFDBSignalAmplitudeEx(path.data(), &signals);
-    return Values(amplitude, signals);
+    if (!beats.empty()) WriteBeats(record, beats);
+    const std::vector<double> values = AmplitudesAt(record.dir.File("rec.hea"));
+    return values.size() == 1 ? values[0] : -1;
 }
 
 // Class-1 beats every 100 samples from sample 100, each a spike of its own height on a zero line,
 // so that every window's peak to peak is that height.
 std::vector<int> SpikeTrain(const std::vector<int>& heights, CBeats& beats) {
     std::vector<int> samples(100 * heights.size() + 200, 0);
-    for (size_t k = 0; k < heights.size(); ++k) {
-        samples[100 + 100 * k] = heights[k];
-        beats.emplace_back(static_cast<int>(100 + 100 * k), 1);
-    }
+    for (size_t k = 0; k < heights.size(); ++k) samples[100 + 100 * k] = heights[k], beats.emplace_back(static_cast<int>(100 + 100 * k), 1);
     return samples;
 }
 
@@ -111,20 +101,17 @@ TEST(SignalAmplitude, AveragesRmsWindowsOf360SamplesWithoutBeats) {
 // The path may name the header, the signal file or the record; its annotation file is used when there is one:
 // 20 windows of peak to peak 20 and 6 among 280 empty slots, 100 / 270 and 30 / 270.
 TEST(SignalAmplitude, OpensARecordByItsPathAndRefusesWhatItCannotOpen) {
-    CTempDir dir;
     std::vector<int> samples;  // two signals, 400 frames: +-10 and +-3
     for (int k = 0; k < 400; ++k) samples.insert(samples.end(), {k % 2 == 0 ? 10 : -10, k % 2 == 0 ? 3 : -3});
-    WriteTextFile(dir.File("two.hea"), "two 2 360 400\ntwo.dat 16\ntwo.dat 16\n");
-    WriteBinaryFile(dir.File("two.dat"), Pack16(samples));
     CBeats beats;
     for (int k = 0; k < 20; ++k) beats.emplace_back(20 + 10 * k, 1);
-    WriteBinaryFile(dir.File("two.atr"), AnnotationBytes(beats));
-    for (const char* name : {"two.hea", "two", "two.dat"}) EXPECT_EQ(AmplitudesAt(dir.File(name)), (std::vector<double>{0.37037, 0.11111})) << name;
-    std::string missing = dir.File("none.hea");
+    CTestRecord record("rec 2 360 400\nrec.dat 16\nrec.dat 16\n", Pack16(samples));
+    WriteBeats(record, beats);
+    for (const char* name : {"rec.hea", "rec", "rec.dat"}) EXPECT_EQ(AmplitudesAt(record.dir.File(name)), (std::vector<double>{0.37037, 0.11111})) << name;
+    std::string missing = record.dir.File("none.hea");
     int signals = -1, nullSignals = -1;
     EXPECT_EQ((std::tuple{WFDBSignalAmplitudeEx(missing.data(), &signals), signals}), std::tuple(nullptr, 0));
-    EXPECT_EQ((std::tuple{WFDBSignalAmplitude(nullptr, &nullSignals), nullSignals}), std::tuple(nullptr, 0));
-    EXPECT_EQ(WFDBSignalAmplitudeEx(nullptr, nullptr), nullptr);
+    EXPECT_EQ((std::tuple{WFDBSignalAmplitude(nullptr, &nullSignals), nullSignals, WFDBSignalAmplitudeEx(nullptr, nullptr)}), std::tuple(nullptr, 0, nullptr));
     double* untouched = nullptr;
     EXPECT_EQ((std::tuple{sigamp(static_cast<WFDB_HEADER*>(nullptr), &untouched), untouched}), std::tuple(0, nullptr));
 }
