@@ -12,42 +12,33 @@
 #include "wfdb/signal_reader.h"
 #include "wfdb_test_files.h"
 
-TEST(SignalReader, ChoosesTheReaderByTheFirstSignalsFormat) {
+// The first signal's format stands for all; no samples per frame, no reader. Loading opens the first signal's
+// file in the given directory and starts it again on a second load.
+TEST(SignalReader, ChoosesTheReaderByTheFirstSignalsFormatAndOpensItsFile) {
     const std::pair<const char*, const SIGNAL_HANDLER*> cases[] = {
-        {"rec 1 100 1\nrec.dat 16\n", &g_SignalHandler16}, {"rec 1 100 1\nrec.dat 212\n", &g_SignalHandler212},
-        {"rec 2 100 1\nrec.dat 212\nrec.dat 16\n", &g_SignalHandler212},  // the first stands for all
-        {"rec 1 100 1\nrec.dat 80\n", nullptr}, {"rec 1 100 1\nrec.dat 311\n", nullptr},
-        {"rec 1 100 1\nrec.dat\n", nullptr}, {"rec 2 100 1\nrec.dat 212\nrec.dat\n", nullptr}};  // no samples per frame
+        {"rec 1 100 1\nrec.dat 16\n", &g_SignalHandler16}, {"rec 1 100 1\nrec.dat 212\n", &g_SignalHandler212}, {"rec 2 100 1\nrec.dat 212\nrec.dat 16\n", &g_SignalHandler212},
+        {"rec 1 100 1\nrec.dat 80\n", nullptr}, {"rec 1 100 1\nrec.dat 311\n", nullptr}, {"rec 1 100 1\nrec.dat\n", nullptr}, {"rec 2 100 1\nrec.dat 212\nrec.dat\n", nullptr}};
     for (const auto& [text, handler] : cases) {
         CTestRecord record(text, {1, 2, 3, 4, 5, 6});
         WFDB_HEADER* h = record.header.get();
-        ASSERT_NE(h, nullptr);
         const bool isReadable = handler != nullptr;
         double values[2] = {};
         EXPECT_EQ((std::tuple{GetSignalHandler(h), IsReadableHeader(h) != 0, WFDBNextSample(h, values, 1), WFDBSeek(h, 0), GetNextSampleWithoutDAC(h, values)}),
                   (std::tuple{handler, isReadable, int(isReadable), isReadable, isReadable})) << text;
     }
-    EXPECT_EQ(CTestRecord("rec 1 100 1\n", {1, 2}).header, nullptr);  // no signal: no file to open
-    EXPECT_EQ(GetSignalHandler(nullptr), nullptr);
-    EXPECT_FALSE(g_SignalHandler16.SeekEx(nullptr, 0));
-}
-
-TEST(SignalReader, OpensTheFirstSignalsFileInTheGivenDirectoryAndStartsAgainOnASecondLoad) {
+    EXPECT_TRUE(CTestRecord("rec 1 100 1\n", {1, 2}).header == nullptr && GetSignalHandler(nullptr) == nullptr && !g_SignalHandler16.SeekEx(nullptr, 0));
     CTempDir dir;
     WriteTextFile(dir.File("rec.hea"), "rec 2 100 1\nfirst.dat 16\nsecond.dat 16\n");
     CWFDBHeaderPtr header = ReadHeaderAt(dir.File("rec.hea"));
-    EXPECT_FALSE(WFDBLoadSignal(dir.Path().c_str(), header.get()));  // first.dat does not exist yet
     double frame[2] = {};
-    EXPECT_EQ(WFDBNextSample(header.get(), frame, 1), 0);
+    EXPECT_FALSE(WFDBLoadSignal(dir.Path().c_str(), header.get()) || WFDBNextSample(header.get(), frame, 1));  // first.dat does not exist yet
     WriteBinaryFile(dir.File("first.dat"), Pack16({7, 8}));
     WriteBinaryFile(dir.File("second.dat"), Pack16({99, 99}));
     ASSERT_EQ(chdir(dir.Path().c_str()), 0);  // each test runs in its own process
     for (const std::string& directory : {dir.Path(), dir.Path() + "/", std::string()}) {
-        ASSERT_TRUE(WFDBLoadSignal(directory.c_str(), header.get())) << directory;
         // Nothing asked, nothing consumed; then both values from first.dat.
-        EXPECT_EQ((std::tuple{WFDBNextSample(header.get(), frame, 0), WFDBNextSample(header.get(), nullptr, 1), WFDBNextSample(header.get(), frame, 1)}),
-                  std::tuple(0, 0, 1));
-        EXPECT_EQ(std::vector<double>(frame, frame + 2), (std::vector<double>{7.0 / 200, 8.0 / 200}));
+        EXPECT_EQ((std::tuple{WFDBLoadSignal(directory.c_str(), header.get()), WFDBNextSample(header.get(), frame, 0), WFDBNextSample(header.get(), nullptr, 1),
+                              WFDBNextSample(header.get(), frame, 1), frame[0], frame[1]}), std::tuple(true, 0, 0, 1, 7.0 / 200, 8.0 / 200)) << directory;
     }
     EXPECT_FALSE(WFDBLoadSignal(nullptr, header.get()) || WFDBLoadSignal(dir.Path().c_str(), nullptr));
 }
@@ -75,14 +66,11 @@ TEST(SignalReader, DecodesTheStoredBytesAsFarAsTheFileHoldsWholeFrames) {
     for (const Case& c : cases) {
         CTestRecord record(c.header, c.bytes);
         WFDB_HEADER* header = record.header.get();
-        ASSERT_NE(header, nullptr);
-        EXPECT_EQ(ReadAllRaw(header), c.raw) << c.header;
         int frame[3] = {};
-        EXPECT_EQ(GetSignalHandler(header)->NextSampleEx(header, frame, 1), 0);  // the end stays the end
-        if (c.physical.empty()) continue;
+        // The end stays the end.
+        EXPECT_EQ((std::pair{ReadAllRaw(header), GetSignalHandler(header)->NextSampleEx(header, frame, 1)}), std::pair(c.raw, 0)) << c.header;
         std::vector<double> physical(c.physical.size());
-        ASSERT_TRUE(WFDBSeek(header, 0) && WFDBNextSample(header, physical.data(), 1) == 1);
-        EXPECT_EQ(physical, c.physical) << c.header;
+        EXPECT_TRUE(c.physical.empty() || (WFDBSeek(header, 0) && WFDBNextSample(header, physical.data(), 1) == 1 && physical == c.physical)) << c.header;
     }
     // Division by a gain and multiplication back can miss a whole value by one rounding step; whoever
     // truncates the result must see the value itself.
@@ -132,9 +120,9 @@ TEST(SignalReaderRecords, ReproduceTheChecksumsAndInitialValuesOfTheirHeaders) {
         for (size_t s = 0; s < signals.size(); ++s) {
             uint16_t sum = 0;
             for (int value : signals[s]) sum = static_cast<uint16_t>(sum + value);
-            EXPECT_EQ(signals[s].size(), frames) << name;
-            if (header->Signal[s].SamplesPerFrame != 1) continue;  // only 03700181's first signal
-            EXPECT_EQ(std::pair(signals[s][0], int16_t(sum)), std::pair(header->Signal[s].InitialValue, int16_t(header->Signal[s].Checksum))) << name << " " << s;
+            const WFDB_SIGNAL& line = header->Signal[s];
+            EXPECT_TRUE(signals[s].size() == frames && (line.SamplesPerFrame != 1 || (signals[s][0] == line.InitialValue && int16_t(sum) == int16_t(line.Checksum))))
+                << name << " " << s;  // only 03700181's first signal has frames of more than one sample
         }
     }
 }
