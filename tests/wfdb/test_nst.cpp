@@ -1,10 +1,9 @@
 // Noise stress test: the mixed output worked by hand, the record written, refused inputs and
-// outputs, and the public records with noise written by the test.
+// outputs, and a public record with noise written by the test.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <cmath>
 #include <tuple>
 
 #include "wfdb/nst.h"
@@ -38,8 +37,9 @@ CSignals ReadOutput(const std::string& outputPath) {
 // -150..150 rising by step x level; each moved by shift.
 CSignals Signals(const std::vector<int>& levels, int frames, int step = 0, int shift = 0) {
     CSignals signals(levels.size(), std::vector<int>(frames));
-    for (size_t s = 0; s < levels.size(); ++s) {
-        for (int k = 0; k < frames; ++k) signals[s][k] = shift + (step != 0 ? (k * step * levels[s]) % 301 - 150 : k % 2 == 0 ? levels[s] : -levels[s]);
+    for (size_t i = 0; i < levels.size() * frames; ++i) {
+        const int level = levels[i / frames], k = static_cast<int>(i % frames);
+        signals[i / frames][k] = shift + (step != 0 ? (k * step * level) % 301 - 150 : k % 2 == 0 ? level : -level);
     }
     return signals;
 }
@@ -144,24 +144,4 @@ TEST(NoiseStressTestRecords, SixteenBitRecordShorterThanFiveMinutesIsCopiedExact
     EXPECT_TRUE(ReadWholeFile(dir.File("out.dat")) == ReadWholeFile(SharedRecordFile("s0010_re.dat")));
     CWFDBHeaderPtr header = ReadHeaderAt(dir.File("out.hea"));
     EXPECT_TRUE(header != nullptr && header->NumberOfSignals == 12 && header->Signal[11].Format == 16 && header->Signal[11].ADCResolution == 16);
-}
-
-// Record 100's amplitudes come from its beats (293.31111 and 189.53333, see the amplitude tests); noise
-// +-40 filling all 300 RMS windows has amplitude 40, so at 0 dB it adds +-A x sqrt(2) / 4. The first five
-// minutes are the record less its baseline 1024; in the first noisy stretch consecutive frames differ from
-// it by values 2 x A x sqrt(2) / 4 apart, give or take the two truncations; in the next clean one by one offset.
-TEST(NoiseStressTestRecords, Record100KeepsItsFirstFiveMinutesAndCarriesTheScaledNoise) {
-    TAVO_REQUIRE_SHARED_DATA();
-    CTempDir dir;
-    ASSERT_EQ(RunTest(SharedRecordFile("100.hea"), {{WriteRecord(dir, "noise", Signals({40}, 109000), 360, 16), 0.0}}, dir.File("out")), kNSTSucceeded);
-    const CSignals ecg = SplitSignals(DecodeFile212(SharedRecordFile("100.dat")), 2), output = ReadOutput(dir.File("out"));
-    ASSERT_TRUE(output.size() == 2 && output[0].size() == 650000 && output[1].size() == 650000);
-    for (const auto& [s, amplitude] : {std::pair{0, 293.31111}, std::pair{1, 189.53333}}) {
-        size_t same = 0, spreadAsScaled = 0, steady = 0;
-        auto difference = [&, s = s](size_t k) { return output[s][k] - (ecg[s][k] - 1024); };
-        for (size_t k = 0; k < 108000; ++k) same += difference(k) == 0;
-        for (size_t k = 108000; k + 1 < 151200; ++k) spreadAsScaled += std::fabs(std::abs(difference(k) - difference(k + 1)) - amplitude * std::sqrt(2.0) / 2) < 2;
-        for (size_t k = 151200; k < 194400; ++k) steady += difference(k) == difference(151200);
-        EXPECT_EQ(std::tuple(same, spreadAsScaled, steady), std::tuple(108000u, 43199u, 43200u)) << s;
-    }
 }
