@@ -13,8 +13,7 @@ std::vector<unsigned char> RawEdfHead(const std::string& version, const std::str
     };
     for (const auto& [text, width] : std::vector<std::pair<std::string, size_t>>{
              {version, 8}, {"X X X X", 80}, {"Startdate X X X X", 80}, {"01.01.01", 8}, {"00.00.00", 8},
-             {std::to_string(256 * (signals.size() + 1)), 8}, {"", 44}, {records, 8}, {duration, 8}, {signalCount, 4}})
-        field(text, width);
+             {std::to_string(256 * (signals.size() + 1)), 8}, {"", 44}, {records, 8}, {duration, 8}, {signalCount, 4}}) field(text, width);
     // The signal headers field by field: a member of each signal, or the same text for all.
     const std::tuple<std::string RawEdfSignal::*, const char*, size_t> columns[] = {
         {&RawEdfSignal::label, "", 16},      {nullptr, "AgAgCl electrode", 80},    {&RawEdfSignal::unit, "", 8},

@@ -1,5 +1,5 @@
 // Annotation decoding: times, SKIP, NUM, SUB, CHN and AUX words, rewinding, files cut
-// anywhere, and the annotation files of the public records.
+// anywhere. The public records' annotation files are read by the amplitude tests.
 
 #include <gtest/gtest.h>
 
@@ -55,8 +55,7 @@ TEST(Annotation, AppliesModifierWordsAndSkipsToTheAnnotations) {
                                 .Word(kSub, 3).Word(1, 10).Word(kChn, 2).Word(5, 1).Word(kNum, 9).Word(kSub, 1023).Word(1, 1023)
                                 .Skip(0x00012345).Word(2, 1).Skip(0xFFFFFFFFu).Word(3, 2).Word(0, 0).bytes);
     ASSERT_TRUE(record.isLoaded);
-    const std::vector<std::string> expected = {"55 1 3 0 4 []",   "65 1 0 0 2 []",    "66 5 1023 9 2 []",
-                                               "1089 1 0 9 2 []", "75655 2 0 9 2 []", "75656 3 0 9 2 []"};
+    const std::vector<std::string> expected = {"55 1 3 0 4 []",   "65 1 0 0 2 []",    "66 5 1023 9 2 []", "1089 1 0 9 2 []", "75655 2 0 9 2 []", "75656 3 0 9 2 []"};
     WFDB_ANNOTATION annotation;
     EXPECT_EQ((std::pair{record.ReadAll(), WFDBNextAnnotation(record.header.get(), &annotation)}), std::pair(expected, false));  // the end stays the end
     WFDBAnnotationSeekBegin(record.header.get());
@@ -93,21 +92,4 @@ TEST(Annotation, RefusesFilesWithoutAFirstWordAndDeliversOnlyWholeAnnotationsOfA
     EXPECT_FALSE(WFDBNextAnnotation(empty.header.get(), nullptr) || WFDBNextAnnotation(nullptr, &annotation));
     EXPECT_FALSE(WFDBLoadAnnotation(empty.dir.File("missing.atr").c_str(), empty.header.get()) || WFDBLoadAnnotation(nullptr, empty.header.get()) ||
                  WFDBLoadAnnotation(empty.dir.File("rec.atr").c_str(), nullptr));
-}
-
-// Annotations, normal beats, times out of order, the first time and code (a rhythm mark, 28), the last time.
-TEST(AnnotationRecords, ReadTheBeatsOfRecord100) {
-    TAVO_REQUIRE_SHARED_DATA();
-    for (const auto& [name, expected] : std::vector<std::pair<std::string, std::vector<long>>>{{"100", {2274, 2239, 0, 18, 28, 649991}},
-                                                                                              {"100s", {75, 73, 0, 18, 28, 21423}}}) {
-        CWFDBHeaderPtr header = ReadHeaderAt(SharedRecordFile(name + ".hea"));
-        ASSERT_TRUE(WFDBLoadAnnotation(SharedRecordFile(name + ".atr").c_str(), header.get()));
-        long count = 0, normal = 0, disordered = 0;
-        WFDB_ANNOTATION a{}, first{};
-        for (uint32_t last = 0; WFDBNextAnnotation(header.get(), &a); last = a.Time, ++count) {
-            if (count == 0) first = a;
-            normal += a.Type == 1, disordered += a.Time < last;
-        }
-        EXPECT_EQ((std::vector<long>{count, normal, disordered, first.Time, first.Type, a.Time}), expected) << name;
-    }
 }

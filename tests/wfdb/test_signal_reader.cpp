@@ -55,8 +55,7 @@ TEST(SignalReader, DecodesTheStoredBytesAsFarAsTheFileHoldsWholeFrames) {
         {"rec 2 360 1\nrec.dat 212 200 11 1024\nrec.dat 212 200 11 1024\n", Pack212({1224, 995}), {1224, 995}, {1.0, -0.145}},
         {"rec 1 100 6\nrec.dat 212\n", Pack212({1, -2, 3, -4, 2047}), {1, -2, 3, -4, 2047}, {}},  // frames 2k, 2k + 1 share a group
         {"rec 3 100 2\nrec.dat 212\nrec.dat 212\nrec.dat 212\n", Pack212({1, -2, 3, -4, 5, -6}), {1, -2, 3, -4, 5, -6}, {}},
-        {"rec 1 100 4\nrec.dat 212\n", {7, 0x00, 8, 9, 0x08}, {7, 8, -2039}, {}},
-        {two212, {1, 0x00, 2, 3, 0x00}, {1, 2}, {}},  // the third sample's frame is cut
+        {"rec 1 100 4\nrec.dat 212\n", {7, 0x00, 8, 9, 0x08}, {7, 8, -2039}, {}}, {two212, {1, 0x00, 2, 3, 0x00}, {1, 2}, {}},  // the third sample's frame is cut
         {two212, {1, 0x00, 2, 3, 0x00, 4, 5}, {1, 2, 3, 4}, {}},
         {"rec 2 100 2\nrec.dat 212x3 1 12 0\nrec.dat 212 1 12 0\n", Pack212({1, 2, 4, 9, -1, -2, -4, -9}), {2, 9, -2, -9}, {7.0 / 3, 9}},
         {"rec 1 100 4\nrec.dat 16 1 16 0\n", {0x34, 0x12, 0xFF, 0xFF, 0x00, 0x80, 0xFF, 0x7F}, {4660, -1, -32768, 32767}, {4660}},
