@@ -5,11 +5,8 @@
 #include <unistd.h>
 
 #include <cstdint>
-#include <string>
 #include <tuple>
-#include <vector>
 
-#include "wfdb/signal_reader.h"
 #include "wfdb_test_files.h"
 
 // The first signal's format stands for all; no samples per frame, no reader. Loading opens the first signal's

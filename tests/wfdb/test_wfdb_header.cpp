@@ -8,7 +8,6 @@
 #include <ctime>
 
 #include "wfdb/record_path.h"
-#include "wfdb/wfdb_header.h"
 #include "wfdb_test_files.h"
 
 namespace {

@@ -2,8 +2,6 @@
 // Helpers of the WFDB tests: headers held by an owner, and samples packed and unpacked
 // by the storage rules, sharing nothing with the library's readers.
 
-#include <string>
-#include <vector>
 
 #include "support/test_support.h"
 #include "wfdb/signal_reader.h"
