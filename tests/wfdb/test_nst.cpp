@@ -1,17 +1,11 @@
 // Noise stress test: the mixed output worked by hand, the record written, refused inputs and
-// outputs, and the public records with noise written by the test.
+// outputs, and a public record with noise written by the test.
 
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
-#include <algorithm>
-#include <cmath>
-#include <cstdlib>
-#include <string>
 #include <tuple>
-#include <vector>
 
-#include "support/test_support.h"
 #include "wfdb/nst.h"
 #include "wfdb/record_path.h"
 #include "wfdb_test_files.h"
@@ -21,18 +15,12 @@ namespace {
 using CSignals = std::vector<std::vector<int>>;  // [signal][frame]
 
 // Writes a record (one gain field for all signals); returns its header path.
-std::string WriteRecord(const CTempDir& dir, const std::string& name, const CSignals& signals, int frequency,
-                        int format, const std::string& gainField = "200", int zero = 0) {
-    std::string text = name + " " + std::to_string(signals.size()) + " " + std::to_string(frequency) + " " +
-                       std::to_string(signals[0].size()) + "\n";
-    for (size_t s = 0; s < signals.size(); ++s) {
-        text += name + ".dat " + std::to_string(format) + " " + gainField + " 12 " + std::to_string(zero) + " 0 0 0 lead" +
-                std::to_string(s) + "\n";
-    }
+std::string WriteRecord(const CTempDir& dir, const std::string& name, const CSignals& signals, int frequency, int format, const std::string& gain = "200", int zero = 0) {
+    const size_t count = signals.size(), frames = signals[0].size();
+    std::string text = name + " " + std::to_string(count) + " " + std::to_string(frequency) + " " + std::to_string(frames) + "\n";
+    for (size_t s = 0; s < count; ++s) text += name + ".dat " + std::to_string(format) + " " + gain + " 12 " + std::to_string(zero) + " 0 0 0 lead" + std::to_string(s) + "\n";
     std::vector<int> samples;
-    for (size_t frame = 0; frame < signals[0].size(); ++frame) {
-        for (const std::vector<int>& signal : signals) samples.push_back(signal[frame]);
-    }
+    for (size_t k = 0; k < count * frames; ++k) samples.push_back(signals[k % count][k / count]);
     WriteTextFile(dir.File(name + ".hea"), text);
     WriteBinaryFile(dir.File(name + ".dat"), format == 16 ? Pack16(samples) : Pack212(samples));
     return dir.File(name + ".hea");
@@ -40,25 +28,27 @@ std::string WriteRecord(const CTempDir& dir, const std::string& name, const CSig
 
 // The output record read back through the library.
 CSignals ReadOutput(const std::string& outputPath) {
-    CHeaderPtr header = ReadHeaderAt(outputPath + ".hea");
+    CWFDBHeaderPtr header = ReadHeaderAt(outputPath + ".hea");
     if (header == nullptr || !WFDBLoadSignal(GetRecordDirectory(outputPath).c_str(), header.get())) return {};
     return SplitSignals(ReadAllRaw(header.get()), header->NumberOfSignals);
 }
 
 // One signal per level: frames samples of +level, -level, ... or, with a step, a sawtooth through
-// -150..150 rising by step x level.
-CSignals Signals(const std::vector<int>& levels, int frames, int step = 0) {
-    CSignals signals(levels.size());
-    for (size_t s = 0; s < levels.size(); ++s) {
-        for (int k = 0; k < frames; ++k) signals[s].push_back(step != 0 ? (k * step * levels[s]) % 301 - 150 : k % 2 == 0 ? levels[s] : -levels[s]);
+// -150..150 rising by step x level; each moved by shift.
+CSignals Signals(const std::vector<int>& levels, int frames, int step = 0, int shift = 0) {
+    CSignals signals(levels.size(), std::vector<int>(frames));
+    for (size_t i = 0; i < levels.size() * frames; ++i) {
+        const int level = levels[i / frames], k = static_cast<int>(i % frames);
+        signals[i / frames][k] = shift + (step != 0 ? (k * step * level) % 301 - 150 : k % 2 == 0 ? level : -level);
     }
     return signals;
 }
 
-int RunTest(const std::string& signal, const std::vector<std::pair<std::string, double>>& noises, const std::string& output) {
-    NSTSetSignal(signal.c_str());
-    NSTResetNoise();
-    for (const auto& [path, snr] : noises) NSTAddNoise(path.c_str(), snr);
+// Configured through the exported setters, run through the staged entry.
+int RunTest(std::string signal, std::vector<std::pair<std::string, double>> noises, const std::string& output) {
+    WFDBNoiseTestExSetSignal(signal.data());
+    WFDBNoiseTestExResetNoise();
+    for (auto& [path, snr] : noises) WFDBNoiseTestExAddNoise(path.data(), snr);
     return NSTOutput(output.c_str());
 }
 
@@ -79,22 +69,17 @@ TEST(NoiseStressTest, MixesScaledNoiseInAlternatingStretches) {
     const std::string silent = WriteRecord(dir, "silent", CSignals(1, std::vector<int>(5, 33)), 0, 16);
     ASSERT_EQ(RunTest(ecg, {{noise, 0.0}, {silent, 6.0}}, dir.File("out")), kNSTSucceeded);
     const CSignals output = ReadOutput(dir.File("out"));
-    ASSERT_EQ(output.size(), 2u);
-    ASSERT_EQ(output[0].size(), 12000u);
-    auto expected = [](int k, int s) {
-        const bool isEven = k % 2 == 0;
-        const int clean = (isEven ? 1 : -1) * (s == 0 ? 600 : 1500);
-        if (k < 3000) return clean;
-        if (k >= 11400) return s == 0 ? (isEven ? 1109 : -91) : (isEven ? 2047 : -227);
-        if ((k - 3000) / 1200 % 2 == 1) return clean;
-        if (k <= 10800) return s == 0 ? (isEven ? 1108 : -600) : (isEven ? 2047 : -1500);
-        return s == 0 ? (isEven ? 599 : -91) : (isEven ? 1499 : -227);
-    };
-    for (int s = 0; s < 2; ++s) {
-        int mismatches = 0;
-        for (int k = 0; k < 12000; ++k) mismatches += output[s][k] != expected(k, s);
-        EXPECT_EQ(mismatches, 0) << s;
+    ASSERT_TRUE(output.size() == 2 && output[0].size() == 12000 && output[1].size() == 12000);
+    int mismatches = 0;
+    for (int k = 0; k < 12000; ++k) {
+        const bool isEven = k % 2 == 0, isClean = k < 3000 || (k < 11400 && (k - 3000) / 1200 % 2 == 1);
+        std::pair<int, int> expected = isEven ? std::pair(1108, 2047) : std::pair(-600, -1500);  // noise on, to frame 10800
+        if (isClean) expected = isEven ? std::pair(600, 1500) : std::pair(-600, -1500);
+        else if (k >= 11400) expected = isEven ? std::pair(1109, 2047) : std::pair(-91, -227);
+        else if (k > 10800) expected = isEven ? std::pair(599, 1499) : std::pair(-91, -227);
+        mismatches += std::pair(output[0][k], output[1][k]) != expected;
     }
+    EXPECT_EQ(mismatches, 0);
 }
 
 // The header repeats the input's signal count, frequency, length and units, with baseline 0 for samples
@@ -103,73 +88,51 @@ TEST(NoiseStressTest, CopiesARecordShorterThanFiveMinutesWithEverySignal) {
     for (const std::vector<int>& levels : {std::vector<int>{3}, std::vector<int>{3, 4}, std::vector<int>{3, 4, 5}}) {
         const size_t signals = levels.size();
         CTempDir dir;
-        const std::string ecg = WriteRecord(dir, "ecg", Signals(levels, 1001, 7), 360, 212, "100(-7)/mV", 3);
+        const std::string ecg = WriteRecord(dir, "ecg", Signals(levels, 1001, 7, -7), 360, 212, "100(-7)/mV", 3);
         ASSERT_EQ(RunTest(ecg, {{WriteRecord(dir, "noise", Signals({3, 4}, 400, 7), 360, 16), 0.0}}, dir.File("out")), kNSTSucceeded);
-        CSignals expected = Signals(levels, 1001, 7);
-        for (std::vector<int>& samples : expected) std::for_each(samples.begin(), samples.end(), [](int& sample) { sample += 7; });
-        EXPECT_EQ(ReadOutput(dir.File("out")), expected) << signals;
-        EXPECT_EQ(ReadWholeFile(dir.File("out.dat")).size(), signals * 1001 / 2 * 3 + signals % 2 * 2) << signals;
-        const std::vector<unsigned char> text = ReadWholeFile(dir.File("out.hea"));
         std::string lines = "out " + std::to_string(signals) + " 360 1001\n";
         for (size_t s = 0; s < signals; ++s) lines += "out.dat 212 100(0)/mV 12 3 0 0 0 lead" + std::to_string(s) + "\n";
-        EXPECT_EQ(std::string(text.begin(), text.end()), lines);
+        const std::vector<unsigned char> text = ReadWholeFile(dir.File("out.hea"));
+        EXPECT_EQ(std::tuple(ReadOutput(dir.File("out")), ReadWholeFile(dir.File("out.dat")).size(), std::string(text.begin(), text.end())),
+                  std::tuple(Signals(levels, 1001, 7), signals * 1001 / 2 * 3 + signals % 2 * 2, lines)) << signals;
     }
 }
 
+// Without ".hea" a path names the record. The one-call entry replaces the noise list; each run releases the
+// records it opened. A record name is cut to 15 characters, its data file named in full.
 TEST(NoiseStressTest, RefusesWhatItCannotReadOrWriteAndLeavesNothing) {
     CTempDir dir;
     const CSignals ramps = Signals({3, 4}, 400, 7);
-    const std::string signal = WriteRecord(dir, "ecg", ramps, 360, 212), noise = WriteRecord(dir, "noise", ramps, 360, 16);
-    const std::string idle = WriteRecord(dir, "idle", ramps, 0, 212);  // no sampling frequency
+    std::string signal = WriteRecord(dir, "ecg", ramps, 360, 212), noise = WriteRecord(dir, "noise", ramps, 360, 16);
+    std::string idle = WriteRecord(dir, "idle", ramps, 0, 212), missing = dir.File("missing.hea"), output = dir.File("out");  // idle: no frequency
     WriteTextFile(dir.File("nosig.hea"), "nosig 2 360 400\n");  // declares signals, holds none
     WriteTextFile(dir.File("odd.hea"), "odd 1 360 400\nodd.dat 80\n");
     WriteBinaryFile(dir.File("odd.dat"), std::vector<unsigned char>(400, 0));
-    const std::pair<std::string, std::string> cases[] = {
-        {dir.File("missing.hea"), noise}, {signal, dir.File("missing.hea")}, {signal, dir.File("nosig.hea")},
-        {dir.File("nosig.hea"), noise},   {idle, noise},                     {dir.File("odd.hea"), noise},
-        {signal, dir.File("odd.hea")}};
-    for (const auto& [ecg, noisePath] : cases) {
-        EXPECT_EQ(RunTest(ecg, {{noisePath, 6.0}}, dir.File("out")), kNSTCannotLoad) << ecg << " + " << noisePath;
-    }
-    const std::string output = dir.File("out");
-    EXPECT_EQ(RunTest(signal, {}, output), kNSTIncomplete);  // no noise record
-    EXPECT_EQ(RunTest(signal, {{noise, 6.0}}, ""), kNSTIncomplete);
-    EXPECT_EQ(NSTOutput(nullptr), kNSTIncomplete);
-    NSTSetSignal(nullptr);
-    EXPECT_EQ(NSTOutput(output.c_str()), kNSTIncomplete);
-    EXPECT_FALSE(FileExists(output + ".dat") || FileExists(output + ".hea"));
-    EXPECT_EQ(RunTest(signal, {{noise, 6.0}}, dir.File("absent/out")), kNSTCannotWrite);
     ASSERT_EQ(mkdir(dir.File("blocked.hea").c_str(), 0700), 0);  // the header cannot be created
-    // Names the header's lines cannot carry are refused before anything is written.
-    for (const std::string& name : {std::string("blocked"), std::string("with blank"), std::string(260, 'n'),
-                                    std::string("trailing/"), std::string(".x")}) {
-        EXPECT_EQ(RunTest(signal, {{noise, 6.0}}, dir.File(name)), kNSTCannotWrite) << name;
-        EXPECT_FALSE(FileExists(dir.File(name + ".dat"))) << name;
+    const std::tuple<std::string, std::string, std::string, int> cases[] = {
+        {missing, noise, output, kNSTCannotLoad}, {signal, missing, output, kNSTCannotLoad}, {signal, dir.File("nosig.hea"), output, kNSTCannotLoad},
+        {dir.File("nosig.hea"), noise, output, kNSTCannotLoad}, {idle, noise, output, kNSTCannotLoad}, {dir.File("odd.hea"), noise, output, kNSTCannotLoad},
+        {signal, dir.File("odd.hea"), output, kNSTCannotLoad}, {signal, noise, "", kNSTIncomplete}, {"", noise, output, kNSTIncomplete},
+        {signal, noise, dir.File("absent/out"), kNSTCannotWrite},
+        // names the header's lines cannot carry are refused before anything is written
+        {signal, noise, dir.File("blocked"), kNSTCannotWrite}, {signal, noise, dir.File("with blank"), kNSTCannotWrite},
+        {signal, noise, dir.File(std::string(260, 'n')), kNSTCannotWrite}, {signal, noise, dir.File("trailing/"), kNSTCannotWrite},
+        {signal, noise, dir.File(".x"), kNSTCannotWrite}};
+    for (const auto& [ecg, noisePath, out, result] : cases) {
+        EXPECT_EQ(RunTest(ecg, {{noisePath, 6.0}}, out), result) << ecg << " + " << noisePath << " > " << out;
+        EXPECT_FALSE(FileExists(out + ".dat") || (FileExists(out + ".hea") && out != dir.File("blocked"))) << out;
     }
-    // The path may be given without ".hea".
-    EXPECT_EQ(RunTest(dir.File("ecg"), {{dir.File("noise"), 6.0}}, dir.File("out")), kNSTSucceeded);
-}
-
-TEST(NoiseStressTest, KeepsItsSetUpForAnotherRunAndNamesTheDataFileInFull) {
-    CTempDir dir;
-    std::string signal = WriteRecord(dir, "ecg", Signals({3, 4}, 4000, 7), 10, 212), noise = WriteRecord(dir, "noise", Signals({3, 4}, 999, 14), 10, 16);
-    WFDBNoiseTestExSetSignal(signal.data());
-    WFDBNoiseTestExResetNoise();
-    WFDBNoiseTestExAddNoise(noise.data(), 4.5);
-    std::string first = dir.File("first"), second = dir.File("a_rather_long_output.v2");
-    ASSERT_TRUE(WFDBNoiseTestExOutput(first.data()));
-    ASSERT_TRUE(WFDBNoiseTestExOutput(second.data()));
+    EXPECT_EQ(RunTest(signal, {}, output), kNSTIncomplete);  // no noise record
+    NSTSetSignal(nullptr);
+    EXPECT_EQ(NSTOutput(nullptr), kNSTIncomplete);
+    std::string record = dir.File("ecg"), first = dir.File("first"), second = dir.File("a_rather_long_output.v2");
+    ASSERT_TRUE(WFDBNoiseTest(record.data(), noise.data(), first.data(), 6) && WFDBNoiseTestExOutput(second.data()));
     EXPECT_EQ(ReadWholeFile(first + ".dat"), ReadWholeFile(second + ".dat"));
     ASSERT_EQ(g_vecNoiseItem.size(), 1u);
-    EXPECT_EQ(g_vecNoiseItem[0].WFDBHeader, nullptr);  // released with the run
-    const std::vector<unsigned char> text = ReadWholeFile(second + ".hea");  // the record name is shorter than the file's
-    EXPECT_EQ(std::string(text.begin(), text.begin() + 53), "a_rather_long_o 2 10 4000\na_rather_long_output.v2.dat");
-    // The one-call form replaces the noise list.
-    std::string third = dir.File("third"), missing = dir.File("missing");
-    ASSERT_TRUE(WFDBNoiseTest(signal.data(), noise.data(), third.data(), 6));
-    ASSERT_EQ(g_vecNoiseItem.size(), 1u);
-    EXPECT_EQ(g_vecNoiseItem[0].SignalNoiseRatio, 6.0);
-    EXPECT_FALSE(WFDBNoiseTest(missing.data(), noise.data(), third.data(), 6));
+    EXPECT_EQ(std::tuple(g_vecNoiseItem[0].WFDBHeader, g_vecNoiseItem[0].SignalNoiseRatio), std::tuple(nullptr, 6.0));
+    const std::vector<unsigned char> text = ReadWholeFile(second + ".hea");
+    EXPECT_EQ(std::string(text.begin(), text.begin() + 53), "a_rather_long_o 2 360 400\na_rather_long_output.v2.dat");
+    EXPECT_FALSE(WFDBNoiseTest(missing.data(), noise.data(), first.data(), 6));
 }
 
 // s0010_re is 38.4 s of 16-bit samples at gain 2000 and baseline 0: the output is a copy,
@@ -177,38 +140,8 @@ TEST(NoiseStressTest, KeepsItsSetUpForAnotherRunAndNamesTheDataFileInFull) {
 TEST(NoiseStressTestRecords, SixteenBitRecordShorterThanFiveMinutesIsCopiedExactly) {
     TAVO_REQUIRE_SHARED_DATA();
     CTempDir dir;
-    ASSERT_EQ(RunTest(SharedRecordFile("s0010_re.hea"), {{WriteRecord(dir, "noise", Signals({3, 4}, 400, 7), 1000, 16), 6.0}},
-                      dir.File("out")), kNSTSucceeded);
+    ASSERT_EQ(RunTest(SharedRecordFile("s0010_re.hea"), {{WriteRecord(dir, "noise", Signals({3, 4}, 400, 7), 1000, 16), 6.0}}, dir.File("out")), kNSTSucceeded);
     EXPECT_TRUE(ReadWholeFile(dir.File("out.dat")) == ReadWholeFile(SharedRecordFile("s0010_re.dat")));
-    CHeaderPtr header = ReadHeaderAt(dir.File("out.hea"));
-    ASSERT_NE(header, nullptr);
-    EXPECT_EQ(std::tuple(header->NumberOfSignals, header->Signal[11].Format, header->Signal[11].ADCResolution),
-              std::tuple(12, 16, 16));
-}
-
-// Record 100's amplitudes come from its beats (293.31111 and 189.53333, see the amplitude tests); noise
-// +-40 filling all 300 RMS windows has amplitude 40, so at 0 dB it adds +-A x sqrt(2) / 4. The first five
-// minutes are the record less its baseline 1024; in the first noisy stretch consecutive frames differ from
-// it by values 2 x A x sqrt(2) / 4 apart, give or take the two truncations; in the next clean one by one offset.
-TEST(NoiseStressTestRecords, Record100KeepsItsFirstFiveMinutesAndCarriesTheScaledNoise) {
-    TAVO_REQUIRE_SHARED_DATA();
-    CTempDir dir;
-    const std::string noise = WriteRecord(dir, "noise", Signals({40}, 109000), 360, 16);
-    ASSERT_EQ(RunTest(SharedRecordFile("100.hea"), {{noise, 0.0}}, dir.File("out")), kNSTSucceeded);
-    const CSignals ecg = SplitSignals(DecodeFile212(SharedRecordFile("100.dat")), 2);
-    const CSignals output = ReadOutput(dir.File("out"));
-    ASSERT_EQ(output.size(), 2u);
-    const double amplitudes[] = {293.31111, 189.53333};
-    for (size_t s = 0; s < 2; ++s) {
-        ASSERT_EQ(output[s].size(), 650000u);
-        std::vector<int> difference;
-        for (size_t k = 0; k < 194400; ++k) difference.push_back(output[s][k] - (ecg[s][k] - 1024));
-        size_t same = 0, spreadAsScaled = 0, steady = 0;
-        for (size_t k = 0; k < 108000; ++k) same += difference[k] == 0;
-        for (size_t k = 108000; k + 1 < 151200; ++k) {
-            spreadAsScaled += std::fabs(std::abs(difference[k] - difference[k + 1]) - amplitudes[s] * std::sqrt(2.0) / 2) < 2;
-        }
-        for (size_t k = 151200; k < 194400; ++k) steady += difference[k] == difference[151200];
-        EXPECT_EQ(std::tuple(same, spreadAsScaled, steady), std::tuple(108000u, 43199u, 43200u)) << s;
-    }
+    CWFDBHeaderPtr header = ReadHeaderAt(dir.File("out.hea"));
+    EXPECT_TRUE(header != nullptr && header->NumberOfSignals == 12 && header->Signal[11].Format == 16 && header->Signal[11].ADCResolution == 16);
 }

@@ -3,9 +3,8 @@
 
 #include <gtest/gtest.h>
 
-#include <string>
+#include <tuple>
 #include <utility>
-#include <vector>
 
 #include "wfdb/annotation.h"
 #include "wfdb/sigamp.h"
@@ -15,44 +14,38 @@ namespace {
 
 using CBeats = std::vector<std::pair<int, int>>;  // (sample, annotation code) in time order, gaps below 1024
 
-std::vector<unsigned char> AnnotationBytes(const CBeats& beats) {
+// The amplitudes of the record a path names (the header, the signal file or the record).
+std::vector<double> AmplitudesAt(std::string path) {
+    int signals = -1;
+    double* amplitude = WFDBSignalAmplitudeEx(path.data(), &signals);
+    std::vector<double> values(amplitude, amplitude + (amplitude != nullptr ? signals : 0));
+    WFDBMemFree(amplitude);
+    return values;
+}
+
+// The record's rec.atr, holding the beats.
+void WriteBeats(const CTestRecord& record, const CBeats& beats) {
     std::vector<int> words;
     int time = 0;
     for (const auto& [sample, code] : beats) words.push_back((code << 10) | (sample - std::exchange(time, sample)));
-    words.push_back(0);
-    return Pack16(words);
+    words.push_back(0);  // the last beat is whole once the word after it is read
+    WriteBinaryFile(record.dir.File("rec.atr"), Pack16(words));
 }
 
 // Amplitude of a one-signal record (gain 200), measured around the beats when there are any.
 double Amplitude(const std::vector<int>& samples, const CBeats& beats, int frequency = 360) {
-    CTestRecord record("rec 1 " + std::to_string(frequency) + " " + std::to_string(samples.size()) + "\nrec.dat 16 200 16 0\n",
-                       Pack16(samples));
-    if (!beats.empty()) {
-        WriteBinaryFile(record.dir.File("rec.atr"), AnnotationBytes(beats));
-        if (!WFDBLoadAnnotation(record.dir.File("rec.atr").c_str(), record.header.get())) return -1;
-    }
-    int signals = -1;
-    double* amplitude = WFDBSignalAmplitude(record.header.get(), &signals);
-    const double value = amplitude != nullptr && signals == 1 ? amplitude[0] : -1.0;
-    WFDBMemFree(amplitude);
-    return value;
+    CTestRecord record("rec 1 " + std::to_string(frequency) + " " + std::to_string(samples.size()) + "\nrec.dat 16 200 16 0\n", Pack16(samples));
+    if (!beats.empty()) WriteBeats(record, beats);
+    const std::vector<double> values = AmplitudesAt(record.dir.File("rec.hea"));
+    return values.size() == 1 ? values[0] : -1;
 }
 
 // Class-1 beats every 100 samples from sample 100, each a spike of its own height on a zero line,
 // so that every window's peak to peak is that height.
 std::vector<int> SpikeTrain(const std::vector<int>& heights, CBeats& beats) {
     std::vector<int> samples(100 * heights.size() + 200, 0);
-    for (size_t k = 0; k < heights.size(); ++k) {
-        samples[100 + 100 * k] = heights[k];
-        beats.emplace_back(static_cast<int>(100 + 100 * k), 1);
-    }
+    for (size_t k = 0; k < heights.size(); ++k) samples[100 + 100 * k] = heights[k], beats.emplace_back(static_cast<int>(100 + 100 * k), 1);
     return samples;
-}
-
-// count copies of value after the given values.
-std::vector<int> Then(std::vector<int> values, size_t count, int value) {
-    values.insert(values.end(), count, value);
-    return values;
 }
 
 }  // namespace
@@ -62,7 +55,8 @@ TEST(SignalAmplitude, AveragesTheMiddle270OfThe300BeatSlotsAndTruncates) {
     CBeats beats, withVentricular;
     // 15 low and 15 high outliers dropped: 117 x 1234 + 153 x 1235 over 270 is 1234.5666...; beats past the
     // 300th, and ventricular beats (code 5) on large spikes, are not measured.
-    const std::vector<int> heights = Then(Then(Then(Then(std::vector<int>(15, 1), 117, 1234), 153, 1235), 15, 5000), 40, 30000);
+    std::vector<int> heights(15, 1);
+    for (const auto& [count, height] : std::vector<std::pair<int, int>>{{117, 1234}, {153, 1235}, {15, 5000}, {40, 30000}}) heights.insert(heights.end(), count, height);
     std::vector<int> samples = SpikeTrain(heights, beats);
     for (const auto& [sample, code] : beats) {
         withVentricular.insert(withVentricular.end(), {{sample, code}, {sample + 50, 5}});
@@ -74,10 +68,9 @@ TEST(SignalAmplitude, AveragesTheMiddle270OfThe300BeatSlotsAndTruncates) {
     for (const auto& [frequency, half] : {std::pair{360, 18}, std::pair{250, 12}}) {
         beats.clear();
         samples.assign(100 * 100 + 100, 0);
-        for (int k = 0; k < 100; ++k) {
-            beats.emplace_back(50 + 100 * k, 1);
-            samples[50 + 100 * k - half] = -7, samples[50 + 100 * k + half] = 9;
-            samples[50 + 100 * k - half - 1] = -500, samples[50 + 100 * k + half + 1] = 500;
+        for (int at = 50; at < 10000; at += 100) {
+            beats.emplace_back(at, 1);
+            samples[at - half] = -7, samples[at + half] = 9, samples[at - half - 1] = -500, samples[at + half + 1] = 500;
         }
         EXPECT_DOUBLE_EQ(Amplitude(samples, beats, frequency), 5.03703) << frequency;
     }
@@ -98,9 +91,7 @@ TEST(SignalAmplitude, AveragesTheMiddle270OfThe300BeatSlotsAndTruncates) {
 
 TEST(SignalAmplitude, AveragesRmsWindowsOf360SamplesWithoutBeats) {
     std::vector<int> samples;  // window k alternates +-(k + 1), so its RMS is k + 1
-    for (int window = 0; window < 300; ++window) {
-        for (int k = 0; k < 360; ++k) samples.push_back(k % 2 == 0 ? window + 1 : -(window + 1));
-    }
+    for (int k = 0; k < 300 * 360; ++k) samples.push_back(k % 2 == 0 ? k / 360 + 1 : -(k / 360 + 1));
     EXPECT_DOUBLE_EQ(Amplitude(samples, {}), 150.5);  // (16 + 285) / 2
     samples.pop_back();                               // the last window is one sample short and is not stored
     EXPECT_DOUBLE_EQ(Amplitude(samples, {}), 149.5);  // (15 + 284) / 2, with one empty slot
@@ -110,50 +101,30 @@ TEST(SignalAmplitude, AveragesRmsWindowsOf360SamplesWithoutBeats) {
 // The path may name the header, the signal file or the record; its annotation file is used when there is one:
 // 20 windows of peak to peak 20 and 6 among 280 empty slots, 100 / 270 and 30 / 270.
 TEST(SignalAmplitude, OpensARecordByItsPathAndRefusesWhatItCannotOpen) {
-    CTempDir dir;
-    std::vector<int> samples;  // two signals, 400 frames: +-10 and +-3
-    for (int k = 0; k < 400; ++k) samples.insert(samples.end(), {k % 2 == 0 ? 10 : -10, k % 2 == 0 ? 3 : -3});
-    WriteTextFile(dir.File("two.hea"), "two 2 360 400\ntwo.dat 16\ntwo.dat 16\n");
-    WriteBinaryFile(dir.File("two.dat"), Pack16(samples));
     CBeats beats;
     for (int k = 0; k < 20; ++k) beats.emplace_back(20 + 10 * k, 1);
-    WriteBinaryFile(dir.File("two.atr"), AnnotationBytes(beats));
-    for (std::string path : {dir.File("two.hea"), dir.File("two"), dir.File("two.dat")}) {
-        int signals = 0;
-        double* amplitude = WFDBSignalAmplitudeEx(path.data(), &signals);
-        ASSERT_TRUE(amplitude != nullptr && signals == 2) << path;
-        EXPECT_EQ(std::vector<double>(amplitude, amplitude + 2), (std::vector<double>{0.37037, 0.11111}));
-        WFDBMemFree(amplitude);
-    }
-    std::string missing = dir.File("none.hea");
-    int signals = -1;
-    EXPECT_EQ(WFDBSignalAmplitudeEx(missing.data(), &signals), nullptr);
-    EXPECT_EQ(signals, 0);
-    EXPECT_EQ(WFDBSignalAmplitudeEx(nullptr, nullptr), nullptr);
-    signals = -1;
-    EXPECT_EQ(WFDBSignalAmplitude(nullptr, &signals), nullptr);
-    EXPECT_EQ(signals, 0);
+    std::vector<int> samples;  // +-10 and +-3
+    for (int k = 0; k < 200; ++k) samples.insert(samples.end(), {10, 3, -10, -3});
+    CTestRecord record("rec 2 360 400\nrec.dat 16\nrec.dat 16\n", Pack16(samples));
+    WriteBeats(record, beats);
+    for (const char* name : {"rec.hea", "rec", "rec.dat"}) EXPECT_EQ(AmplitudesAt(record.dir.File(name)), (std::vector<double>{0.37037, 0.11111})) << name;
+    std::string missing = record.dir.File("none.hea");
+    int signals = -1, nullSignals = -1;
     double* untouched = nullptr;
-    EXPECT_EQ(sigamp(static_cast<WFDB_HEADER*>(nullptr), &untouched), 0);
-    EXPECT_EQ(untouched, nullptr);
+    EXPECT_EQ((std::tuple{WFDBSignalAmplitudeEx(missing.data(), &signals), signals, WFDBSignalAmplitude(nullptr, &nullSignals), nullSignals,
+                          WFDBSignalAmplitudeEx(nullptr, nullptr), sigamp(static_cast<WFDB_HEADER*>(nullptr), &untouched), untouched}),
+              std::tuple(nullptr, 0, nullptr, 0, nullptr, 0, nullptr));
 }
 
 // Worked out once from the stored samples and beats by a script of its own: peak to peak around
 // the beats of 100s and 100, RMS windows of s0010_re (no annotation file).
 TEST(SignalAmplitudeRecords, MatchAmplitudesWorkedFromTheirSamples) {
     TAVO_REQUIRE_SHARED_DATA();
-    const std::pair<std::string, std::vector<double>> cases[] = {
-        {"100s", {63.22592, 40.96296}},
-        {"100", {293.31111, 189.53333}},
-        {"s0010_re", {72.12079, 72.06635, 113.32268, 44.48465, 87.48361, 88.43052, 115.1248, 134.00809, 161.09885, 90.79273,
-                      62.43511, 49.2101}}};
-    for (const auto& [name, expected] : cases) {
-        std::string path = SharedRecordFile(name + ".hea");
-        int count = 0;
-        double* amplitude = WFDBSignalAmplitudeEx(path.data(), &count);
-        ASSERT_NE(amplitude, nullptr);
-        ASSERT_EQ(count, static_cast<int>(expected.size())) << name;
-        for (int s = 0; s < count; ++s) EXPECT_NEAR(amplitude[s], expected[s], 1.001e-5) << name << " " << s;
-        WFDBMemFree(amplitude);
+    for (const auto& [name, expected] : std::vector<std::pair<std::string, std::vector<double>>>{
+             {"100s", {63.22592, 40.96296}}, {"100", {293.31111, 189.53333}},
+             {"s0010_re", {72.12079, 72.06635, 113.32268, 44.48465, 87.48361, 88.43052, 115.1248, 134.00809, 161.09885, 90.79273, 62.43511, 49.2101}}}) {
+        const std::vector<double> amplitudes = AmplitudesAt(SharedRecordFile(name + ".hea"));
+        ASSERT_EQ(amplitudes.size(), expected.size()) << name;
+        for (size_t s = 0; s < expected.size(); ++s) EXPECT_NEAR(amplitudes[s], expected[s], 1.001e-5) << name << " " << s;
     }
 }

@@ -4,10 +4,7 @@
 
 #include <cstdint>
 
-CHeaderPtr ReadHeaderAt(const std::string& path) {
-    std::string copy(path);
-    return CHeaderPtr(WFDBReadHeader(copy.data()));
-}
+CWFDBHeaderPtr ReadHeaderAt(const std::string& path) { return CWFDBHeaderPtr(WFDBReadHeader(std::string(path).data())); }
 
 CTestRecord::CTestRecord(const std::string& headerText, const std::vector<unsigned char>& data) {
     WriteTextFile(dir.File("rec.hea"), headerText);
@@ -43,11 +40,10 @@ std::vector<int> DecodeFile212(const std::string& path) {
     const std::vector<unsigned char> b = ReadWholeFile(path);
     std::vector<int> samples;
     for (size_t i = 0; i + 2 <= b.size(); i += 3) {
-        const int first = b[i] + 256 * (b[i + 1] & 0x0F);
-        samples.push_back(first >= 2048 ? first - 4096 : first);
-        if (i + 3 > b.size()) break;  // the closing two-byte group of an odd sample count
-        const int second = b[i + 2] + 256 * (b[i + 1] >> 4);
-        samples.push_back(second >= 2048 ? second - 4096 : second);
+        // 12-bit two's complement; the closing two-byte group of an odd count holds only the first.
+        for (const int value : {b[i] + 256 * (b[i + 1] & 0x0F), i + 3 <= b.size() ? b[i + 2] + 256 * (b[i + 1] >> 4) : -1}) {
+            if (value >= 0) samples.push_back(value >= 2048 ? value - 4096 : value);
+        }
     }
     return samples;
 }
@@ -61,9 +57,7 @@ std::vector<int> DecodeFile16(const std::string& path) {
 
 std::vector<std::vector<int>> SplitSignals(const std::vector<int>& samples, int signalCount) {
     std::vector<std::vector<int>> signals(static_cast<size_t>(signalCount));
-    for (size_t i = 0; i + signalCount <= samples.size(); i += signalCount) {
-        for (int s = 0; s < signalCount; ++s) signals[s].push_back(samples[i + s]);
-    }
+    for (size_t i = 0; i < samples.size() - samples.size() % signalCount; ++i) signals[i % signalCount].push_back(samples[i]);
     return signals;
 }
 

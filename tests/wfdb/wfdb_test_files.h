@@ -2,20 +2,17 @@
 // Helpers of the WFDB tests: headers held by an owner, and samples packed and unpacked
 // by the storage rules, sharing nothing with the library's readers.
 
-#include <string>
-#include <vector>
 
 #include "support/test_support.h"
 #include "wfdb/signal_reader.h"
 #include "wfdb/wfdb_header.h"
 
-using CHeaderPtr = CWFDBHeaderPtr;
 
-CHeaderPtr ReadHeaderAt(const std::string& path);
+CWFDBHeaderPtr ReadHeaderAt(const std::string& path);
 // rec.hea and rec.dat written into a directory of their own and opened; header is null when that fails.
 struct CTestRecord {
     CTempDir dir;
-    CHeaderPtr header;
+    CWFDBHeaderPtr header;
     CTestRecord(const std::string& headerText, const std::vector<unsigned char>& data);
 };
 // Raw values of every frame the library reads from the cursor on, frame after frame.
