@@ -4,18 +4,11 @@
 #include "loaders/mit_loader.h"
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <cstdlib>
-#include <fstream>
-#include <thread>
 
-#include "api/api_lock.h"
 #include "loaders/loader_test_support.h"
-#include "platform/event.h"
 #include "tavo/tavo_ext.h"
-#include "wfdb/wfdb_test_files.h"
 
 namespace {
 
@@ -119,7 +112,7 @@ TEST(MitLoader, MultiFrequencyRecordLoadsAtItsHighestRateWithSkewApplied) {
 }
 
 // The store starts out zero and a short signal file leaves the rest so; a second sample load
-// reads on from where the stream stands. A rate up to the largest int is a rate.
+// reads from the start again. A rate up to the largest int is a rate.
 TEST(MitLoader, CountsFramesAndLeavesWhatTheFileLacksZero) {
     CTempDir dir;
     CEcgHeaderPtr header = LoadHeader(WriteRecord16(dir.Path(), "rec", "rec 2 360 650000\n" + Sig("A") + Sig("B", "16x2 200"), {}));
@@ -134,12 +127,13 @@ TEST(MitLoader, CountsFramesAndLeavesWhatTheFileLacksZero) {
     ASSERT_EQ(LoadMITDatabase(header.get()), 1);
     EXPECT_EQ(StoreChannel(0), want) << "a second load reads from the start again";
     header = LoadHeader(WriteOne(dir.Path(), 2147483647, {1, 2}));
-    ASSERT_NE(header, nullptr);
-    EXPECT_EQ(header->nSampleRate, 2147483647);
+    EXPECT_EQ(header ? header->nSampleRate : 0, 2147483647);
+    const std::string twice = "rec 2 1073741824 2\n" + Sig("A") + Sig("B", "16x2 200");
+    EXPECT_EQ(LoadHeader(WriteRecord16(dir.Path(), "rec", twice, {1, 2, 3, 4, 5, 6})), nullptr) << "a rate beyond int";
 }
 
-// Signals in uV are scaled to mV. The signal file is found beside the header: in the
-// directory part of its path, or in the working directory when it has none.
+// Signals in uV are scaled to mV. The signal file is found beside the header, in the directory
+// part of its path.
 TEST(MitLoader, ScalesToMillivoltsAndFindsTheSignalFileBesideTheHeader) {
     CTempDir dir;
     ASSERT_EQ(mkdir(dir.File("sub").c_str(), 0700), 0);
@@ -151,148 +145,23 @@ TEST(MitLoader, ScalesToMillivoltsAndFindsTheSignalFileBesideTheHeader) {
                   std::vector<Mv>({{0.25, -0.4}, {2.5, 1.0}, {-1.5, 3.0}}));
     };
     expectLoaded(dir.File("sub/rec.hea"));
-    CWorkingDirectory inDir(dir.Path());
-    expectLoaded("sub/rec.hea");
-    CWorkingDirectory inSub(dir.File("sub"));
-    expectLoaded("rec.hea");
 }
 
 // Means worked by hand; raw 100 is 1 mV.
 TEST(MitLoader, RemovesFirstMinuteMeansOfFiveMillivoltsOrMore) {
-    auto run = [](auto a, int n, auto b, int m) {  // n x a, then m x b
+    const auto run = [](auto a, int n, auto b, int m) {  // n x a, then m x b
         std::vector<decltype(a)> v(size_t(n), a);
         v.insert(v.end(), size_t(m), b);
         return v;
     };
     struct Case { const char* what; int rate; std::vector<int> raw; Mv want; };
-    const Case cases[] = {
-        {"exactly 5 mV", 10, run(500, 20, 0, 0), Mv(20, 0.0)},
-        {"exactly -5 mV", 10, run(-500, 20, 0, 0), Mv(20, 0.0)},
-        {"4.99 mV stays", 10, run(499, 20, 0, 0), Mv(20, 4.99)},
-        {"shorter than a minute: whole record", 10, run(1000, 15, 0, 15), run(5.0, 15, -5.0, 15)},
-        {"longer than a minute: first minute only", 10, run(600, 600, 0, 600), run(0.0, 600, -6.0, 600)},
-        {"no rate: no window, nothing removed", 0, run(600, 20, 0, 0), Mv(20, 6.0)},
-    };
-    for (const Case& c : cases) {
+    for (const Case& c : {Case{"exactly 5 mV", 10, run(500, 20, 0, 0), Mv(20, 0.0)}, Case{"exactly -5 mV", 10, run(-500, 20, 0, 0), Mv(20, 0.0)},
+                          Case{"4.99 mV stays", 10, run(499, 20, 0, 0), Mv(20, 4.99)},
+                          Case{"shorter than a minute: whole record", 10, run(1000, 15, 0, 15), run(5.0, 15, -5.0, 15)},
+                          Case{"longer than a minute: first minute only", 10, run(600, 600, 0, 600), run(0.0, 600, -6.0, 600)},
+                          Case{"no rate: no window, nothing removed", 0, run(600, 20, 0, 0), Mv(20, 6.0)}}) {
         CTempDir dir;
         ASSERT_NE(LoadBoth(WriteOne(dir.Path(), c.rate, c.raw)), nullptr) << c.what;
-        const Mv got = StoreChannel(0);
-        ASSERT_EQ(got.size(), c.want.size()) << c.what;
-        for (size_t i = 0; i < got.size(); ++i) ASSERT_NEAR(got[i], c.want[i], 1e-12) << c.what << " sample " << i;
+        EXPECT_EQ(StoreChannel(0), c.want) << c.what;
     }
-}
-
-// A block without a record, or one whose channel count no longer matches its record:
-// frames are still read whole, and only the channels both hold are stored.
-TEST(MitLoader, CallerBlockDoesNotChangeTheFrameLayout) {
-    CEcgHeaderPtr aha(NewECGHeaderAHA(100, "aha"));
-    ASSERT_EQ(LoadMITDatabase(aha.get()), 1);
-    EXPECT_EQ(std::tuple(g_WaveformType, g_nSampleRate, StoreChannel(1)), std::tuple(+WaveformMIT, 250u, Mv(100, 0.0)));
-    CTempDir dir;
-    const std::string path = WriteRecord16(dir.Path(), "rec", "rec 3 100 3\n" + Sig("I") + Sig("II") + Sig("V1"),
-                                           {100, 200, 300, 110, 210, 310, 120, 220, 320});
-    for (int claimed : {1, 4}) {
-        CEcgHeaderPtr header = LoadHeader(path);
-        ASSERT_NE(header, nullptr);
-        header->nSignals = claimed;
-        ASSERT_EQ(LoadMITDatabase(header.get()), 1);
-        EXPECT_EQ(g_iECGSignalNumber, claimed);
-        EXPECT_EQ(StoreChannel(0), (Mv{1.0, 1.1, 1.2}));
-        if (claimed == 4) {
-            EXPECT_EQ(StoreChannel(2), (Mv{3.0, 3.1, 3.2}));
-            EXPECT_EQ(StoreChannel(3), Mv(3, 0.0));
-        }
-    }
-}
-
-// The five-second shortening stops before the count would reach zero: a record with
-// no rate, or one too long even when cut to a few seconds, fails instead of looping. A
-// length far beyond its file is first cut to what the file holds.
-TEST(MitLoader, ShortensARecordTooLongForMemory) {
-#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
-    GTEST_SKIP() << "an address-space limit cannot be combined with the sanitizers' shadow memory";
-#else
-    CTempDir dir;
-    const auto write = [&](const std::string& name, const std::string& line, const std::vector<int>& raw) {
-        return WriteRecord16(dir.Path(), name, name + line + "\n" + name + ".dat 16 100 16 0 0 0 0 I\n", raw);
-    };
-    const std::string longRecord = write("long", " 1 1000 100000000", {});
-    const std::string noRate = write("norate", " 1 0 100000000", {});
-    const std::string huge = write("huge", " 1 1 2147483647", std::vector<int>(1000, 100));
-    long pages = 0;
-    std::ifstream("/proc/self/statm") >> pages;
-    rlimit previous{};
-    ASSERT_EQ(getrlimit(RLIMIT_AS, &previous), 0);
-    rlimit limited = previous;
-    limited.rlim_cur = static_cast<rlim_t>(pages * sysconf(_SC_PAGESIZE)) + (256u << 20);  // far below 800 MB
-    ASSERT_EQ(setrlimit(RLIMIT_AS, &limited), 0);
-    // Under a user-mode emulator the guest's address space is not limited this way.
-    if (void* probe = std::malloc(512u << 20)) {
-        std::free(probe);
-        setrlimit(RLIMIT_AS, &previous);
-        GTEST_SKIP() << "the address-space limit is not enforced here (emulator)";
-    }
-    CEcgHeaderPtr cut(LoadMITHeader(huge.c_str()));
-    CEcgHeaderPtr shortened(LoadMITHeader(longRecord.c_str()));
-    const int64_t storeCount = g_nSampleCount;
-    ECG_HEADER* refused = LoadMITHeader(noRate.c_str());
-    ASSERT_EQ(setrlimit(RLIMIT_AS, &previous), 0);
-    ASSERT_NE(cut, nullptr);
-    EXPECT_EQ(cut->nSampleCount, 1000);
-    ASSERT_NE(shortened, nullptr);
-    EXPECT_LT(shortened->nSampleCount, 100000000);
-    EXPECT_GT(shortened->nSampleCount, 0);
-    EXPECT_EQ((100000000 - shortened->nSampleCount) % 5000, 0) << "cut in steps of five seconds";
-    EXPECT_EQ(storeCount, shortened->nSampleCount);
-    EXPECT_EQ(refused, nullptr);
-#endif
-}
-
-// Each copy holds its own signal file open until released, and outlives the engine block made
-// with it; a copy loaded twice reads its samples from the start each time. A playback kind set
-// for a record lasts until another header is loaded.
-TEST(MitLoader, EachCopyOwnsItsRecordAndTheKindLastsForTheLatestRecord) {
-    CTempDir dir;
-    const std::string path = WriteOne(dir.Path(), 100, {100, 200});
-    const auto descriptors = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
-    };
-    const auto before = descriptors();
-    ECG_HEADER* first = LoadMITHeader(path.c_str());
-    ASSERT_NE(first, nullptr);
-    SetMITRecordPlaybackKind(WaveformEDF);
-    ASSERT_EQ(LoadMITDatabase(first), 1);
-    EXPECT_EQ(g_WaveformType, WaveformEDF) << "the sample load keeps the kind asked for";
-    EXPECT_TRUE(ValidateECGData());
-    ECG_HEADER* second = LoadMITHeader(path.c_str());
-    ASSERT_NE(second, nullptr);
-    EXPECT_EQ(descriptors(), before + 2);
-    EXPECT_EQ(GetWFDBHeader(g_pECGHeader), GetWFDBHeader(second));
-    ASSERT_EQ(LoadMITDatabase(first), 1);
-    EXPECT_EQ(std::pair(StoreChannel(0), g_WaveformType), std::pair(Mv{1.0, 2.0}, +WaveformMIT));
-    FreeECGHeader(first);
-    FreeECGHeader(second);
-    EXPECT_EQ(descriptors(), before);
-}
-
-TEST(MitLoader, NullHeaderExportReturnsWithoutTakingTheLock) {
-    CManualResetEvent locked(false), release(false);
-    std::thread holder([&] {
-        CAutoCriticalSection lock(g_APICriticalSection);
-        locked.SetEvent();
-        WaitForSingleObject(&release, kWaitInfinite);
-    });
-    ASSERT_EQ(WaitForSingleObject(&locked, 10000), 0);
-    CManualResetEvent done(false);
-    bool loaded = true;
-    std::thread caller([&] {
-        loaded = TAVOLoadMITDatabase(nullptr);
-        done.SetEvent();
-    });
-    const bool returned = WaitForSingleObject(&done, 30000) == 0;
-    release.SetEvent();
-    holder.join();
-    caller.join();
-    ASSERT_TRUE(returned) << "the call waited for the API lock";
-    EXPECT_FALSE(loaded);
 }
