@@ -4,7 +4,6 @@
 #include "loaders/mit_loader.h"
 
 #include <gtest/gtest.h>
-#include <sys/stat.h>
 
 
 #include "loaders/loader_test_support.h"
@@ -130,21 +129,6 @@ TEST(MitLoader, CountsFramesAndLeavesWhatTheFileLacksZero) {
     EXPECT_EQ(header ? header->nSampleRate : 0, 2147483647);
     const std::string twice = "rec 2 1073741824 2\n" + Sig("A") + Sig("B", "16x2 200");
     EXPECT_EQ(LoadHeader(WriteRecord16(dir.Path(), "rec", twice, {1, 2, 3, 4, 5, 6})), nullptr) << "a rate beyond int";
-}
-
-// Signals in uV are scaled to mV. The signal file is found beside the header, in the directory
-// part of its path.
-TEST(MitLoader, ScalesToMillivoltsAndFindsTheSignalFileBesideTheHeader) {
-    CTempDir dir;
-    ASSERT_EQ(mkdir(dir.File("sub").c_str(), 0700), 0);
-    const std::string head = "rec 3 250 2\n" + Sig("I", "16 1/uV") + Sig("II", "16 100/mV") + Sig("V1");
-    WriteRecord16(dir.File("sub"), "rec", head, {250, 250, -150, -400, 100, 300});
-    auto expectLoaded = [](const std::string& path) {
-        ASSERT_NE(LoadBoth(path), nullptr) << path;
-        EXPECT_EQ(std::vector<Mv>({StoreChannel(0), StoreChannel(1), StoreChannel(2)}),
-                  std::vector<Mv>({{0.25, -0.4}, {2.5, 1.0}, {-1.5, 3.0}}));
-    };
-    expectLoaded(dir.File("sub/rec.hea"));
 }
 
 // Means worked by hand; raw 100 is 1 mV.
