@@ -9,7 +9,6 @@
 #include <filesystem>
 
 #include "loaders/loader_test_support.h"
-#include "loaders/mit_loader.h"
 #include "wfdb/edf_test_files.h"
 
 namespace {

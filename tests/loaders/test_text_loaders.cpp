@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 
 #include <cstring>
+#include <tuple>
 
 #include "loaders/aha_loader.h"
 #include "loaders/cse_loader.h"
@@ -21,12 +22,9 @@ std::vector<unsigned char> MakeDCD(const char count[5], int n, size_t size) {
     std::memcpy(bytes.data() + 36, count, 4);
     for (int g = 0; g < 4; ++g)
         for (int k = 0; k < n; ++k)
-            for (int i = 0; i < 3; ++i) {
-                const size_t at = 3000 + size_t(6) * n * g + size_t(6) * k + 2 * i;
-                const int value = 1000 * g + 100 * i + k;
-                if (at + 2 > size) continue;
-                bytes[at] = static_cast<unsigned char>(value >> 8);
-                bytes[at + 1] = static_cast<unsigned char>(value & 0xFF);
+            for (size_t i = 0, at = 3000 + size_t(6) * n * g + size_t(6) * k; i < 3 && at + 2 * i + 2 <= size; ++i) {
+                const int value = 1000 * g + 100 * int(i) + k;
+                std::tie(bytes[at + 2 * i], bytes[at + 2 * i + 1]) = std::pair(static_cast<unsigned char>(value >> 8), static_cast<unsigned char>(value));
             }
     return bytes;
 }
