@@ -6,8 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <filesystem>
-
 #include "loaders/loader_test_support.h"
 #include "wfdb/edf_test_files.h"
 
@@ -53,14 +51,18 @@ TEST_F(EdfLoader, ConvertsOnlyEdfFilesUnderTheirCutName) {
     ASSERT_EQ(mkdir(deep.c_str(), 0700), 0);
     g_pszRepository = deeper.c_str();
     EXPECT_EQ(Load(data.File("r02.edf")), nullptr);
-    EXPECT_FALSE(std::filesystem::exists(deeper)) << "a repository path too long for a record is refused before it is made";
+    EXPECT_FALSE(FileExists(deeper)) << "a repository path too long for a record is refused before it is made";
 }
 
-// The requested kind is in force after the samples are loaded, for preview and playback.
+// The requested kind is in force after the samples are loaded, for preview and playback. The
+// converted record is reused, not written again.
 TEST_F(EdfLoader, PlaybackKindSurvivesTheSampleLoad) {
     WriteEdf(data.File("r01.edf"));
+    std::vector<ino_t> written;
     for (WaveformType kind : {WaveformEDFChestV1V4, WaveformEDF}) {
         ASSERT_NE(Load(data.File("r01.edf"), kind), nullptr);
+        struct stat info {};
+        written.push_back(stat(repository.File("r01.hea").c_str(), &info) == 0 ? info.st_ino : 0);
         EXPECT_EQ(MappingTable(), (std::vector<int>{0, -1, -1, 1, -1, -1, -1, -1}));
         EXPECT_EQ(g_WaveformType, kind);
         EXPECT_TRUE(ValidateECGData());
@@ -68,6 +70,7 @@ TEST_F(EdfLoader, PlaybackKindSurvivesTheSampleLoad) {
         EXPECT_EQ(std::tuple(leadI.size(), leadI[0], leadI[150]), std::tuple(size_t(200), -4.0, -1.0));  // 150 % 7 - 3 - 1
         EXPECT_EQ(StoreChannel(1), Mv(200, 2.0));
     }
+    EXPECT_TRUE(written[0] != 0 && written[0] == written[1]);
 }
 
 // Files whose names cut to one record name, a file changed since its conversion, a record missing

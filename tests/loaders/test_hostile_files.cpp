@@ -6,7 +6,6 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
-#include <cstdint>
 #include <functional>
 
 #include "loaders/loader_test_support.h"
