@@ -1,13 +1,10 @@
 #pragma once
 // Helpers of the loader tests: headers held by an owner, a look at the engine's store, small
-// format-16 records, a stand-in play thread, and a working directory changed for one test.
+// format-16 records, and a working directory changed for one test.
 
 #include <gtest/gtest.h>
-#include <unistd.h>
 
-#include <filesystem>
 #include <memory>
-#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -17,6 +14,7 @@
 #include "platform/thread.h"
 #include "support/test_support.h"
 #include "tavo/tavo.h"
+#include "wfdb/wfdb_test_files.h"
 
 struct EcgHeaderDeleter {
     void operator()(ECG_HEADER* header) const { FreeECGHeader(header); }
@@ -29,6 +27,11 @@ using Mv = std::vector<double>;
 inline Mv StoreChannel(int channel) {
     if (g_pECGData == nullptr || channel < 0 || channel >= g_iECGSignalNumber || !g_pECGData[channel]) return {};
     return Mv(g_pECGData[channel], g_pECGData[channel] + g_nSampleCount);
+}
+inline std::vector<Mv> StoreChannels(int count) {
+    std::vector<Mv> channels;
+    for (int c = 0; c < count; ++c) channels.push_back(StoreChannel(c));
+    return channels;
 }
 
 // The caller's header, and the same record in force in the engine with the playback kind.
@@ -46,10 +49,8 @@ inline std::vector<int> MappingTable() { return std::vector<int>(g_ECGMappingLea
 // Writes dir/name.hea with headText and the format-16 dir/name.dat; returns the header's path.
 inline std::string WriteRecord16(const std::string& dir, const std::string& name, const std::string& headText,
                                  const std::vector<int>& samples) {
-    std::vector<unsigned char> bytes;
-    for (int v : samples) bytes.insert(bytes.end(), {static_cast<unsigned char>(v & 0xFF), static_cast<unsigned char>(v >> 8)});
     WriteTextFile(dir + "/" + name + ".hea", headText);
-    WriteBinaryFile(dir + "/" + name + ".dat", bytes);
+    WriteBinaryFile(dir + "/" + name + ".dat", Pack16(samples));
     return dir + "/" + name + ".hea";
 }
 
@@ -57,22 +58,5 @@ inline std::string WriteRecord16(const std::string& dir, const std::string& name
 // leaving g_hPlayThread 0.
 inline void StartStandInPlayThread() {
     g_hStopPlayEvent.ResetEvent();
-    ASSERT_TRUE(CreateThread(&g_hPlayThread, [](void*) -> void* {
-        WaitForSingleObject(&g_hStopPlayEvent, 30000);
-        return nullptr;
-    }, nullptr));
+    ASSERT_TRUE(CreateThread(&g_hPlayThread, [](void*) -> void* { WaitForSingleObject(&g_hStopPlayEvent, 30000); return nullptr; }, nullptr));
 }
-
-// Changes the working directory for the owner's lifetime.
-class CWorkingDirectory {
-public:
-    explicit CWorkingDirectory(const std::string& path) : m_previous(std::filesystem::current_path()) {
-        if (chdir(path.c_str()) != 0) throw std::runtime_error("chdir failed");
-    }
-    ~CWorkingDirectory() { (void)!chdir(m_previous.c_str()); }
-    CWorkingDirectory(const CWorkingDirectory&) = delete;
-    CWorkingDirectory& operator=(const CWorkingDirectory&) = delete;
-
-private:
-    std::string m_previous;
-};

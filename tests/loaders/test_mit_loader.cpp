@@ -5,9 +5,9 @@
 
 #include <gtest/gtest.h>
 #include <sys/resource.h>
-#include <sys/stat.h>
 
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <thread>
 
@@ -15,7 +15,6 @@
 #include "loaders/loader_test_support.h"
 #include "platform/event.h"
 #include "tavo/tavo_ext.h"
-#include "wfdb/wfdb_test_files.h"
 
 namespace {
 
@@ -50,13 +49,8 @@ std::string Channels(const ECG_HEADER* header) {
 // decoded here: (raw - baseline) / gain.
 TEST(MitLoader, LoadsEveryPublicRecord) {
     TAVO_REQUIRE_SHARED_DATA();
-    struct Case {
-        const char* name;
-        int signals, rate, count;
-        const char* channels;
-        int format;                                  // of the samples checked; 0 when they are not
-        std::vector<std::pair<double, int>> scales;  // gain, baseline
-    };
+    // format: of the samples checked, 0 when they are not; scales: gain and baseline of each signal
+    struct Case { const char* name; int signals, rate, count; const char* channels; int format; std::vector<std::pair<double, int>> scales; };
     const std::pair<double, int> mit{200, 1024};
     const Case cases[] = {
         {"100", 2, 360, 650000, "MLII/1,V5/6", 212, {mit, mit}},
@@ -74,7 +68,6 @@ TEST(MitLoader, LoadsEveryPublicRecord) {
         SCOPED_TRACE(c.name);
         CEcgHeaderPtr header = LoadHeader(SharedRecordFile(std::string(c.name) + ".hea"));
         ASSERT_NE(header, nullptr);
-        EXPECT_NE(GetWFDBHeader(header.get()), nullptr);  // by value: the field is only 4-byte aligned
         EXPECT_EQ(Channels(header.get()), c.channels);
         // The PTB record feeds every output from its lower-case labels.
         if (c.rate == 1000) { EXPECT_EQ(MappingTable(), (std::vector<int>{0, 1, 6, 7, 8, 9, 10, 11})); }
@@ -102,8 +95,6 @@ TEST(MitLoader, MultiFrequencyRecordLoadsAtItsHighestRateWithSkewApplied) {
     TAVO_REQUIRE_SHARED_DATA();
     const std::vector<int> raw = DecodeFile212(SharedRecordFile("03700181.dat"));
     CEcgHeaderPtr header = LoadBoth(SharedRecordFile("03700181.hea"));
-    ASSERT_NE(header, nullptr);
-    ASSERT_EQ(raw.size(), 75000u * 6);  // per frame: 4 x MCL1, ABP, RESP
     const Mv mcl1 = StoreChannel(0), abp = StoreChannel(1), resp = StoreChannel(2);
     ASSERT_EQ(std::vector<size_t>({mcl1.size(), abp.size(), resp.size()}), std::vector<size_t>(3, 300000));
     double minuteSum = 0.0;
@@ -119,7 +110,7 @@ TEST(MitLoader, MultiFrequencyRecordLoadsAtItsHighestRateWithSkewApplied) {
 }
 
 // The store starts out zero and a short signal file leaves the rest so; a second sample load
-// reads on from where the stream stands. A rate up to the largest int is a rate.
+// reads from the start again. A rate up to the largest int is a rate.
 TEST(MitLoader, CountsFramesAndLeavesWhatTheFileLacksZero) {
     CTempDir dir;
     CEcgHeaderPtr header = LoadHeader(WriteRecord16(dir.Path(), "rec", "rec 2 360 650000\n" + Sig("A") + Sig("B", "16x2 200"), {}));
@@ -128,60 +119,35 @@ TEST(MitLoader, CountsFramesAndLeavesWhatTheFileLacksZero) {
     EXPECT_EQ(StoreChannel(1), Mv(1300000, 0.0));
     header = LoadBoth(WriteOne(dir.Path(), 500, std::vector<int>(1000, 100), 2000));
     ASSERT_NE(header, nullptr);
-    Mv want(2000, 0.0);
-    std::fill(want.begin(), want.begin() + 1000, 1.0);
+    Mv want(1000, 1.0);
+    want.resize(2000, 0.0);
     EXPECT_EQ(StoreChannel(0), want);
     ASSERT_EQ(LoadMITDatabase(header.get()), 1);
     EXPECT_EQ(StoreChannel(0), want) << "a second load reads from the start again";
     header = LoadHeader(WriteOne(dir.Path(), 2147483647, {1, 2}));
-    ASSERT_NE(header, nullptr);
-    EXPECT_EQ(header->nSampleRate, 2147483647);
-}
-
-// Signals in uV are scaled to mV. The signal file is found beside the header: in the
-// directory part of its path, or in the working directory when it has none.
-TEST(MitLoader, ScalesToMillivoltsAndFindsTheSignalFileBesideTheHeader) {
-    CTempDir dir;
-    ASSERT_EQ(mkdir(dir.File("sub").c_str(), 0700), 0);
-    const std::string head = "rec 3 250 2\n" + Sig("I", "16 1/uV") + Sig("II", "16 100/mV") + Sig("V1");
-    WriteRecord16(dir.File("sub"), "rec", head, {250, 250, -150, -400, 100, 300});
-    auto expectLoaded = [](const std::string& path) {
-        ASSERT_NE(LoadBoth(path), nullptr) << path;
-        EXPECT_EQ(std::vector<Mv>({StoreChannel(0), StoreChannel(1), StoreChannel(2)}),
-                  std::vector<Mv>({{0.25, -0.4}, {2.5, 1.0}, {-1.5, 3.0}}));
-    };
-    expectLoaded(dir.File("sub/rec.hea"));
-    CWorkingDirectory inDir(dir.Path());
-    expectLoaded("sub/rec.hea");
-    CWorkingDirectory inSub(dir.File("sub"));
-    expectLoaded("rec.hea");
+    EXPECT_EQ(header ? header->nSampleRate : 0, 2147483647);
+    const std::string twice = "rec 2 1073741824 2\n" + Sig("A") + Sig("B", "16x2 200");
+    EXPECT_EQ(LoadHeader(WriteRecord16(dir.Path(), "rec", twice, {1, 2, 3, 4, 5, 6})), nullptr) << "a rate beyond int";
 }
 
 // Means worked by hand; raw 100 is 1 mV.
 TEST(MitLoader, RemovesFirstMinuteMeansOfFiveMillivoltsOrMore) {
-    auto run = [](auto a, int n, auto b, int m) {  // n x a, then m x b
+    const auto run = [](auto a, int n, auto b, int m) {  // n x a, then m x b
         std::vector<decltype(a)> v(size_t(n), a);
         v.insert(v.end(), size_t(m), b);
         return v;
     };
     struct Case { const char* what; int rate; std::vector<int> raw; Mv want; };
-    const Case cases[] = {
-        {"exactly 5 mV", 10, run(500, 20, 0, 0), Mv(20, 0.0)},
-        {"exactly -5 mV", 10, run(-500, 20, 0, 0), Mv(20, 0.0)},
-        {"4.99 mV stays", 10, run(499, 20, 0, 0), Mv(20, 4.99)},
-        {"shorter than a minute: whole record", 10, run(1000, 15, 0, 15), run(5.0, 15, -5.0, 15)},
-        {"longer than a minute: first minute only", 10, run(600, 600, 0, 600), run(0.0, 600, -6.0, 600)},
-        {"no rate: no window, nothing removed", 0, run(600, 20, 0, 0), Mv(20, 6.0)},
-    };
-    for (const Case& c : cases) {
+    for (const Case& c : {Case{"exactly 5 mV", 10, run(500, 20, 0, 0), Mv(20, 0.0)}, Case{"exactly -5 mV", 10, run(-500, 20, 0, 0), Mv(20, 0.0)},
+                          Case{"4.99 mV stays", 10, run(499, 20, 0, 0), Mv(20, 4.99)},
+                          Case{"shorter than a minute: whole record", 10, run(1000, 15, 0, 15), run(5.0, 15, -5.0, 15)},
+                          Case{"longer than a minute: first minute only", 10, run(600, 600, 0, 600), run(0.0, 600, -6.0, 600)},
+                          Case{"no rate: no window, nothing removed", 0, run(600, 20, 0, 0), Mv(20, 6.0)}}) {
         CTempDir dir;
         ASSERT_NE(LoadBoth(WriteOne(dir.Path(), c.rate, c.raw)), nullptr) << c.what;
-        const Mv got = StoreChannel(0);
-        ASSERT_EQ(got.size(), c.want.size()) << c.what;
-        for (size_t i = 0; i < got.size(); ++i) ASSERT_NEAR(got[i], c.want[i], 1e-12) << c.what << " sample " << i;
+        EXPECT_EQ(StoreChannel(0), c.want) << c.what;
     }
 }
-
 // A block without a record, or one whose channel count no longer matches its record:
 // frames are still read whole, and only the channels both hold are stored.
 TEST(MitLoader, CallerBlockDoesNotChangeTheFrameLayout) {
@@ -203,6 +169,33 @@ TEST(MitLoader, CallerBlockDoesNotChangeTheFrameLayout) {
             EXPECT_EQ(StoreChannel(3), Mv(3, 0.0));
         }
     }
+}
+
+// Each copy holds its own signal file open until released, and outlives the engine block made
+// with it; a copy loaded twice reads its samples from the start each time. A playback kind set
+// for a record lasts until another header is loaded.
+TEST(MitLoader, EachCopyOwnsItsRecordAndTheKindLastsForTheLatestRecord) {
+    CTempDir dir;
+    const std::string path = WriteOne(dir.Path(), 100, {100, 200});
+    const auto descriptors = [] {
+        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
+    };
+    const auto before = descriptors();
+    ECG_HEADER* first = LoadMITHeader(path.c_str());
+    ASSERT_NE(first, nullptr);
+    SetMITRecordPlaybackKind(WaveformEDF);
+    ASSERT_EQ(LoadMITDatabase(first), 1);
+    EXPECT_EQ(g_WaveformType, WaveformEDF) << "the sample load keeps the kind asked for";
+    EXPECT_TRUE(ValidateECGData());
+    ECG_HEADER* second = LoadMITHeader(path.c_str());
+    ASSERT_NE(second, nullptr);
+    EXPECT_EQ(descriptors(), before + 2);
+    EXPECT_EQ(GetWFDBHeader(g_pECGHeader), GetWFDBHeader(second));
+    ASSERT_EQ(LoadMITDatabase(first), 1);
+    EXPECT_EQ(std::pair(StoreChannel(0), g_WaveformType), std::pair(Mv{1.0, 2.0}, +WaveformMIT));
+    FreeECGHeader(first);
+    FreeECGHeader(second);
+    EXPECT_EQ(descriptors(), before);
 }
 
 // The five-second shortening stops before the count would reach zero: a record with
@@ -248,33 +241,6 @@ TEST(MitLoader, ShortensARecordTooLongForMemory) {
 #endif
 }
 
-// Each copy holds its own signal file open until released, and outlives the engine block made
-// with it; a copy loaded twice reads its samples from the start each time. A playback kind set
-// for a record lasts until another header is loaded.
-TEST(MitLoader, EachCopyOwnsItsRecordAndTheKindLastsForTheLatestRecord) {
-    CTempDir dir;
-    const std::string path = WriteOne(dir.Path(), 100, {100, 200});
-    const auto descriptors = [] {
-        return std::distance(std::filesystem::directory_iterator("/proc/self/fd"), std::filesystem::directory_iterator());
-    };
-    const auto before = descriptors();
-    ECG_HEADER* first = LoadMITHeader(path.c_str());
-    ASSERT_NE(first, nullptr);
-    SetMITRecordPlaybackKind(WaveformEDF);
-    ASSERT_EQ(LoadMITDatabase(first), 1);
-    EXPECT_EQ(g_WaveformType, WaveformEDF) << "the sample load keeps the kind asked for";
-    EXPECT_TRUE(ValidateECGData());
-    ECG_HEADER* second = LoadMITHeader(path.c_str());
-    ASSERT_NE(second, nullptr);
-    EXPECT_EQ(descriptors(), before + 2);
-    EXPECT_EQ(GetWFDBHeader(g_pECGHeader), GetWFDBHeader(second));
-    ASSERT_EQ(LoadMITDatabase(first), 1);
-    EXPECT_EQ(std::pair(StoreChannel(0), g_WaveformType), std::pair(Mv{1.0, 2.0}, +WaveformMIT));
-    FreeECGHeader(first);
-    FreeECGHeader(second);
-    EXPECT_EQ(descriptors(), before);
-}
-
 TEST(MitLoader, NullHeaderExportReturnsWithoutTakingTheLock) {
     CManualResetEvent locked(false), release(false);
     std::thread holder([&] {
@@ -296,3 +262,4 @@ TEST(MitLoader, NullHeaderExportReturnsWithoutTakingTheLock) {
     ASSERT_TRUE(returned) << "the call waited for the API lock";
     EXPECT_FALSE(loaded);
 }
+
