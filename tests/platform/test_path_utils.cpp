@@ -6,6 +6,7 @@
 #include <cmath>
 #include <cstring>
 #include <string>
+#include <vector>
 
 #include "platform/common_rate.h"
 #include "platform/path_utils.h"
@@ -25,13 +26,11 @@ TEST(PathParts, NameExtensionRecordAndDirectory) {
                           Case{"/a.b/rec", "rec", ".b/rec", "rec", "/a.b"}, Case{"/", "/", "(null)", "/", ""},
                           Case{"a.b.c", "a.b.c", ".c", "a.b", "./"}, Case{"/x/abcdefghijklmnopq.edf", "abcdefghijklmnopq.edf", ".edf", "abcdefghijklmno", "/x"},
                           Case{"", "(null)", "(null)", "", "./"}, Case{deep.c_str(), "r.hea", ".hea", "r", "./"}}) {
-        EXPECT_EQ(OrNull(PathFindFileName(c.path)), c.fileName) << c.path;
-        EXPECT_EQ(OrNull(PathFindExtension(c.path)), c.extension) << c.path;
         char record[16] = {}, directory[256] = {};
         GetRecordName(c.path, record);
-        EXPECT_STREQ(record, c.record) << c.path;
         GetPathName(c.path, directory);
-        EXPECT_STREQ(directory, c.directory) << c.path;
+        EXPECT_EQ((std::vector<std::string>{OrNull(PathFindFileName(c.path)), OrNull(PathFindExtension(c.path)), record, directory}),
+                  (std::vector<std::string>{c.fileName, c.extension, c.record, c.directory})) << c.path;
     }
     EXPECT_EQ(PathFindFileName(nullptr), nullptr);
 }
@@ -67,8 +66,7 @@ TEST(CommonRate, FindsTheDivisorWithinTolerance) {
                                         {100.0, 200.0, 100.0}, {500.0, 500.0, 500.0}, {0.0, 360.0, 0.0}, {360.0, -1.0, 0.0},
                                         {std::nan(""), 360.0, 0.0}})
         EXPECT_DOUBLE_EQ(gcd(a, b), divisor) << a << ", " << b;
-    EXPECT_NEAR(gcd(1000, 1000.5), 1000, 1);
-    EXPECT_GT(gcd(1e15, 1), 0);
+    EXPECT_TRUE(std::abs(gcd(1000, 1000.5) - 1000) <= 1 && gcd(1e15, 1) > 0);
 }
 
 // 1 January 1900 lies before a 32-bit time_t reaches: time_t is 64-bit on every build.
