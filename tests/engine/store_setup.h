@@ -5,7 +5,6 @@
 
 #include <algorithm>
 #include <array>
-#include <cstdint>
 #include <functional>
 #include <tuple>
 #include <vector>
@@ -35,8 +34,7 @@ inline void FillChannels(const std::vector<double>& values) {
 // The output codes at position; -1 shows a code left unwritten.
 inline Codes RawAt(uint64_t position) {
     g_nSampleCurrent = position;
-    Codes frame;
-    frame.fill(-1);
+    Codes frame{-1, -1, -1, -1, -1, -1, -1, -1};
     PrepareRawData(frame.data());
     return frame;
 }

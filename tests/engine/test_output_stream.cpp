@@ -41,12 +41,6 @@ std::vector<OUTPUT_SIGNAL_DATA> LeadsOnce(size_t count) {
     return g_leads;
 }
 
-// A confirmed generator on port 0, its hardware read; null on failure.
-VirtualGenerator* Connect(CDeviceWorld& world, const AdjustOptions& adjust = nullptr) {
-    VirtualGenerator* generator = world.Connect(adjust);
-    if (generator != nullptr) ReadDeviceHWInfo();
-    return generator;
-}
 // True once the generator saw the set-up command and a stop command after it.
 bool HasStopAfterSetup(const VirtualGeneratorStatistics& stats) {
     const auto setup = std::find_if(stats.commands.begin(), stats.commands.end(), [](const auto& c) { return !c.empty() && c[0] == 0x00; });
@@ -76,18 +70,15 @@ void ExpectFrames(VirtualGenerator* generator, size_t count, const std::function
 TEST(OutputSetup, ReloadAndRangeBytes) {
     struct Case { int kind; uint32_t rate; int isNewer; double range; Bytes bytes; };
     const Bytes kept{9, 9, 9, 9};
-    for (const Case& c : {Case{WaveformFixedChannels, 1000, 0, 5.0, {0x00, 0xE8, 0x9C, 5}},
-                          {WaveformFixedChannels, 1000, 1, 5.0, {0x00, 0xE8, 0xDF, 5}},
-                          {WaveformMIT, 360, 0, 2.5, {0x00, 0xBE, 0xF1, 2}}, {WaveformMIT, 500, 1, 10.0, {0x00, 0xD1, 0x6F, 10}},
-                          {WaveformMIT, 92, 0, 5.0, {0x00, 0x01, 0x4A, 5}},  // 65536 - 65217.39 + 12 = 330
-                          {WaveformKestrane, 360, 0, 5.0, {0x00, 0xE8, 0x9C, 5}}, {WaveformKestrane, 250, 1, 4.999, {0x00, 0xE8, 0xDF, 5}},
-                          {WaveformSine, 1000, 0, 0.5, {0x00, 0xE8, 0x9C, 0}}, {WaveformFixedChannels, 1000, 0, 300.0, {0x00, 0xE8, 0x9C, 44}},
-                          {WaveformMIT, 0, 0, 5.0, kept}, {WaveformMIT, 50, 0, 5.0, kept}, {WaveformMIT, 91, 0, 5.0, kept},
-                          {WaveformMIT, 7000000, 0, 5.0, kept}}) {
+    enum { F = WaveformFixedChannels, M = WaveformMIT, K = WaveformKestrane };
+    for (const Case& c : {Case{F, 1000, 0, 5.0, {0x00, 0xE8, 0x9C, 5}}, {F, 1000, 1, 5.0, {0x00, 0xE8, 0xDF, 5}}, {M, 360, 0, 2.5, {0x00, 0xBE, 0xF1, 2}},
+                          {M, 500, 1, 10.0, {0x00, 0xD1, 0x6F, 10}}, {M, 92, 0, 5.0, {0x00, 0x01, 0x4A, 5}},  // 65536 - 65217.39 + 12 = 330
+                          {K, 360, 0, 5.0, {0x00, 0xE8, 0x9C, 5}}, {K, 250, 1, 4.999, {0x00, 0xE8, 0xDF, 5}}, {WaveformSine, 1000, 0, 0.5, {0x00, 0xE8, 0x9C, 0}},
+                          {F, 1000, 0, 300.0, {0x00, 0xE8, 0x9C, 44}}, {M, 0, 0, 5.0, kept}, {M, 50, 0, 5.0, kept}, {M, 91, 0, 5.0, kept},
+                          {M, 7000000, 0, 5.0, kept}}) {
         std::tie(g_WaveformType, g_nSampleRate, g_bIsISPSupported, g_fVoltageRange) = std::tuple(c.kind, c.rate, c.isNewer, c.range);
         Bytes command = kept;
-        EXPECT_EQ(BuildOutputSetup(command.data()), c.bytes != kept) << "rate " << c.rate;
-        EXPECT_EQ(command, c.bytes) << "kind " << c.kind << " rate " << c.rate << " range " << c.range;
+        EXPECT_TRUE(BuildOutputSetup(command.data()) == (c.bytes != kept) && command == c.bytes) << "kind " << c.kind << " rate " << c.rate << " range " << c.range;
     }
 }
 
@@ -111,7 +102,6 @@ TEST(ReplyParsing, ReadsAreSplitIntoRepliesAcrossCuts) {
     std::vector<int> delays(5);
     for (int& delay : delays) EXPECT_TRUE(TakeOutputDelay(delay));
     EXPECT_EQ(delays, (std::vector<int>{1015, 5, 128775, 500, 1015}));
-    EXPECT_EQ(ResponseHandling(buffer, 0), buffer);
 }
 
 // Ticks of 20 ms: trunc(rate x 0.02 x ticks), and 50 ticks make exactly one second.
@@ -136,14 +126,13 @@ TEST(OutputRun, PacketsCarryTheRawFramesOfEveryKind) {
     for (const Case& c : cases) {
         SCOPED_TRACE(testing::Message() << "case " << (&c - cases) << (c.is16Bit ? " 16-bit" : " 12-bit"));
         CDeviceWorld world;
-        VirtualGenerator* generator = Connect(world, [&](VirtualGeneratorOptions& options) {
+        VirtualGenerator* generator = world.Connect([&](VirtualGeneratorOptions& options) {
             std::tie(options.has16BitDac, options.delayReportEvery, options.statusReplyEvery, options.delayBytes) = std::tuple(c.is16Bit, 2, 2, std::array<uint8_t, 2>{2, 3});
         });
         ASSERT_NE(generator, nullptr);
-        const int mapping[8] = {2, 0, -1, 1, -1, -1, 0, 2};
-        std::copy(mapping, mapping + 8, g_ECGMappingLead);
-        if (c.kind < 0) LoadWaveform(WAVEFORM_SINE, 7.0, 3.0);
-        if (c.kind >= 0) MakeRamps(c.kind, c.rate, c.count, c.channels);
+        ReadDeviceHWInfo();
+        std::copy_n(std::array{2, 0, -1, 1, -1, -1, 0, 2}.begin(), 8, g_ECGMappingLead);
+        c.kind < 0 ? void(LoadWaveform(WAVEFORM_SINE, 7.0, 3.0)) : MakeRamps(c.kind, c.rate, c.count, c.channels);
         g_bPlayLoop = c.isLooping;
         const uint64_t perPacket = c.is16Bit ? 150 : 250;
         for (int run = 1; run <= (c.isLooping ? 2 : 1); ++run) {
@@ -164,8 +153,9 @@ TEST(OutputRun, PacketsCarryTheRawFramesOfEveryKind) {
 // position cannot hold, stores that cannot play, and no device.
 TEST(OutputRun, StartsThatCannotPlayAreRefusedBeforeAnyTraffic) {
     CDeviceWorld world;
-    VirtualGenerator* generator = Connect(world);
+    VirtualGenerator* generator = world.Connect();
     ASSERT_NE(generator, nullptr);
+    ReadDeviceHWInfo();
     struct Case { int kind; uint32_t rate; int64_t count; int startSecond; };
     for (const Case& c : {Case{WaveformFixedChannels, 200, 400, 2}, {WaveformFixedChannels, 200, 400, -1}, {WaveformKestrane, 500, 300, 1},
                           {WaveformMIT, 50, 400, 0}, {WaveformFixedChannels, 0, 400, 0}, {WaveformFixedChannels, 200, 0, 0},
@@ -190,8 +180,9 @@ TEST(OutputRun, LeadFramesFollowTheRecordAndEndWithAFinalElement) {
     for (const Case& c : {Case{200, 100, false, 100, [](size_t i) { return int64_t(i); }},
                           {500, 1000, true, 1200, [](size_t i) { return int64_t(500 + i % 500); }}}) {
         CDeviceWorld world;
-        VirtualGenerator* generator = Connect(world, [](VirtualGeneratorOptions& options) { options.isPaced = true; });
+        VirtualGenerator* generator = world.Connect([](VirtualGeneratorOptions& options) { options.isPaced = true; });
         ASSERT_NE(generator, nullptr);
+        ReadDeviceHWInfo();
         MakeRamps(WaveformFixedChannels, c.rate, c.count);
         TAVOEnableLoop(c.isLooping);
         ASSERT_TRUE(OutputWaveform(c.isLooping ? 1 : 0, CollectLeads, nullptr) && IsOutputting());
@@ -200,9 +191,8 @@ TEST(OutputRun, LeadFramesFollowTheRecordAndEndWithAFinalElement) {
         for (size_t i = 0; i < c.frames; ++i) {
             double expected[12] = {};
             PrepareSignalData(c.position(i), expected);
-            ASSERT_NEAR(items[i].fOutputTime, i / double(c.rate), 1e-9) << "frame " << i;
-            ASSERT_NEAR(items[i].fSignalTime, c.position(i) / double(c.rate), 1e-9) << "frame " << i;
-            ASSERT_TRUE(std::equal(expected, expected + 12, items[i].fLeads) && !items[i].bLast) << "frame " << i;
+            ASSERT_TRUE(std::abs(items[i].fOutputTime - i / double(c.rate)) < 1e-9 && std::abs(items[i].fSignalTime - c.position(i) / double(c.rate)) < 1e-9 &&
+                        std::equal(expected, expected + 12, items[i].fLeads) && !items[i].bLast) << "frame " << i;
         }
         generator->SetStalled(c.isLooping);
         StopOutput();
