@@ -1,6 +1,6 @@
-// The wire side of a run: the set-up command, bit planes and the reply parser byte by byte,
-// then runs against the virtual generator: packets decoded back to codes, looping and record
-// ends, lead frames and stops.
+// The wire side of a run: the set-up command and the reply parser byte by byte, then runs
+// against the virtual generator: packets of both code widths decoded back to codes, looping and
+// record ends, lead frames and stops.
 
 #include "engine/output_stream.h"
 

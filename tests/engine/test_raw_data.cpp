@@ -90,7 +90,8 @@ TEST(SignalData, LeadFramesPerKind) {
 using Corners = std::vector<std::pair<int64_t, double>>;
 
 // Zero, negative and NaN frequencies are a period that never ends; a zero width pulse rests.
-// A position before 0 lies in an earlier period, or at the start of an endless one.
+// A position before 0 lies in an earlier period, or at the start of an endless one. Amplitudes
+// may be given per channel (the last row), and no channel outside the eight has a value.
 TEST(Waveforms, EveryShapeAtItsCorners) {
     using Load = std::function<bool()>;
     auto wave = [](WAVEFORM_TYPE type, double hz) -> Load { return [=] { return LoadWaveform(type, hz, 2.0); }; };
@@ -110,7 +111,8 @@ TEST(Waveforms, EveryShapeAtItsCorners) {
         {rect(100, 0), WaveformRectanglePulse, {{0, 1}, {100, 1}, {101, -1}, {1000, -1}, {1100, -1}}},
         {tri(100, 0), WaveformTrianglePulse, {{0, -1}, {50, 1}, {100, -1}, {1050, -1}, {-1000, -1}}},
         {wave(WAVEFORM_SQUARE, -3), WaveformSquare, {{0, 1}, {700, 1}}},  // only internal callers can pass this
-        {wave(WAVEFORM_SINE, std::nan("")), WaveformSine, {{250, 0}}}};
+        {wave(WAVEFORM_SINE, std::nan("")), WaveformSine, {{250, 0}}},
+        {[] { const double a[8] = {1, 2, 3, 4, 5, 6, 7, 8}; return LoadWaveformEx(WAVEFORM_SQUARE, 1.0, a); }, WaveformSquare, {{0, 0.5}, {501, -0.5}}}};
     for (size_t i = 0; i < cases.size(); ++i) {
         ASSERT_TRUE(cases[i].load()) << "case " << i;
         EXPECT_EQ(std::tuple(g_WaveformType, g_nSampleRate, g_nSampleCount, ValidateECGData()),
