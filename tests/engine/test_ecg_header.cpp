@@ -2,123 +2,79 @@
 
 #include "engine/ecg_header.h"
 
-#include <gtest/gtest.h>
-
-#include <algorithm>
 #include <cstring>
 #include <string>
-#include <tuple>
-#include <vector>
+
+#include "store_setup.h"
 
 namespace {
 
 std::vector<WFDB_HEADER*> g_released;
 void FakeRelease(WFDB_HEADER* header) { g_released.push_back(header); }
 
-// An engine header whose channels carry the given labels, mapped through the table.
-void InstallEngineHeader(const std::vector<std::string>& labels) {
+std::vector<int> Mapping() { return std::vector<int>(g_ECGMappingLead, g_ECGMappingLead + 8); }
+
+// The mapping of an engine header whose channels carry the given labels, mapped through the table.
+std::vector<int> MappingOf(const std::vector<std::string>& labels) {
     ECG_HEADER* header = NewECGHeader(static_cast<int>(labels.size()));
-    ASSERT_NE(header, nullptr);
-    for (size_t i = 0; i < labels.size(); ++i) {
-        std::strcpy(header->Channel[i].szLeadName, labels[i].c_str());
-        header->Channel[i].nLead = MappingLeadText(labels[i].c_str());
-    }
+    for (size_t i = 0; i < labels.size(); ++i)
+        header->Channel[i].nLead = MappingLeadText(std::strcpy(header->Channel[i].szLeadName, labels[i].c_str()));
     SetEngineECGHeader(header);
     UpdateMITMappingLeadIndex();
+    return Mapping();
 }
-
-std::vector<int> Mapping() { return std::vector<int>(g_ECGMappingLead, g_ECGMappingLead + 8); }
 
 // Name, counts, then label and lead of each channel: "ECG 1/0,ECG 2/1".
 std::string Describe(const ECG_HEADER* h) {
-    std::string text = std::string(h->szRecordName) + " " + std::to_string(h->nSignals) + " " +
-                       std::to_string(h->nSampleRate) + " " + std::to_string(h->nSampleCount);
-    for (int i = 0; i < h->nSignals; ++i)
-        text += (i ? "," : " ") + std::string(h->Channel[i].szLeadName) + "/" + std::to_string(h->Channel[i].nLead);
+    std::string text = std::string(h->szRecordName) + " " + std::to_string(h->nSignals) + " " + std::to_string(h->nSampleRate) + " " +
+                       std::to_string(h->nSampleCount);
+    for (int i = 0; i < h->nSignals; ++i) text += (i ? "," : " ") + std::string(h->Channel[i].szLeadName) + "/" + std::to_string(h->Channel[i].nLead);
     return text;
 }
 
 }  // namespace
 
-// 64 + 20 x n bytes: the fixed part, then from byte 44 one 20-byte slot per channel and a spare.
-TEST(EcgHeader, BlocksHoldTheirChannelsNameWholeOrNotAtAllAndZeroElsewhere) {
-    EXPECT_EQ(CalcECGHeaderSize(2), 104);
-    EXPECT_EQ(CalcECGHeaderSize(8), 224);
-    EXPECT_EQ(NewECGHeader(-1), nullptr);
-    EXPECT_EQ(NewECGHeader(200000000), nullptr) << "64 + 20 x n must fit the int it travels in";
-    ECG_HEADER* aha = NewECGHeaderAHA(1800, "fifteen_chars_x");
-    ECG_HEADER* all = NewECGHeaderAllChannel(500, 5000, "sixteen_chars_xx");
-    ASSERT_TRUE(aha && all);
-    EXPECT_EQ(Describe(aha), "fifteen_chars_x 2 250 1800 ECG 1/0,ECG 2/1");
-    EXPECT_EQ(Describe(all), " 8 500 5000 ECG 1/0,ECG 2/1,ECG V1/2,ECG V2/3,ECG V3/4,ECG V4/5,ECG V5/6,ECG V6/7");
-    const auto* bytes = reinterpret_cast<const unsigned char*>(all);
-    for (auto [from, to] : {std::pair{28, 44}, {50, 60}, {204, 224}})  // pointer and reserved, label tail, spare
-        EXPECT_TRUE(std::all_of(bytes + from, bytes + to, [](unsigned char b) { return b == 0; })) << from;
-    EXPECT_EQ(GetWFDBHeader(aha), nullptr);
-    for (ECG_HEADER* header : {aha, all}) FreeECGHeader(header);
-}
-
 // Matching is byte for byte: trailing blanks and case count, and nothing past 16 bytes is read.
 TEST(MappingLeadText, ExactLabelsGiveTheirLeadAndNearMissesNone) {
-    struct Case { const char* label; ECG_Lead lead; };
-    for (const Case& c : {Case{"ECG signal 0", LEAD_I}, {"I ", LEAD_I}, {"MCL1 ", LEAD_I}, {"Thorax_1", LEAD_I},
-                          {"ECG0", LEAD_II}, {"ECG lead II ", LEAD_II}, {"II ", LEAD_II}, {"MLII", LEAD_II},
-                          {"ECG Lead V ", LEAD_V1}, {"v1", LEAD_V1}, {"V1", LEAD_V1}, {"V ", LEAD_V1},
-                          {"MV2 ", LEAD_V2}, {"Abdomen_3", LEAD_V3}, {"V4-V5", LEAD_V4}, {"ML5", LEAD_V5},
-                          {"ECG lead V6", LEAD_V6}, {"II  ", LEAD_NONE}, {"MlII", LEAD_NONE}, {"ECG lead II", LEAD_NONE},
-                          {"V7", LEAD_NONE}, {"ECG 0", LEAD_NONE}, {"", LEAD_NONE}, {" II", LEAD_NONE},
-                          {"Abdomen_5", LEAD_NONE}, {nullptr, LEAD_NONE}}) {
-        EXPECT_EQ(MappingLeadText(c.label), c.lead) << '"' << (c.label ? c.label : "null") << '"';
-    }
     char full[16];  // filled to its last byte without a terminator
     std::memset(full, 'V', sizeof(full));
-    EXPECT_EQ(MappingLeadText(full), LEAD_NONE);
+    struct Case { const char* label; ECG_Lead lead; };
+    for (const Case& c : {Case{"ECG signal 0", LEAD_I}, {"I ", LEAD_I}, {"MCL1 ", LEAD_I}, {"Thorax_1", LEAD_I}, {"ECG0", LEAD_II},
+                          {"ECG lead II ", LEAD_II}, {"II ", LEAD_II}, {"MLII", LEAD_II}, {"ECG Lead V ", LEAD_V1}, {"v1", LEAD_V1},
+                          {"V1", LEAD_V1}, {"V ", LEAD_V1}, {"MV2 ", LEAD_V2}, {"Abdomen_3", LEAD_V3}, {"V4-V5", LEAD_V4}, {"ML5", LEAD_V5},
+                          {"ECG lead V6", LEAD_V6}, {"II  ", LEAD_NONE}, {"MlII", LEAD_NONE}, {"ECG lead II", LEAD_NONE}, {"V7", LEAD_NONE},
+                          {"ECG 0", LEAD_NONE}, {"", LEAD_NONE}, {" II", LEAD_NONE}, {"Abdomen_5", LEAD_NONE}, {nullptr, LEAD_NONE},
+                          {full, LEAD_NONE}})
+        EXPECT_EQ(MappingLeadText(c.label), c.lead) << '"' << (c.label ? std::string(c.label, strnlen(c.label, 16)) : "null") << '"';
 }
 
 // The lower channel wins a lead; the application's copy changes the leads and nothing else,
 // and a copy with fewer channels than the engine's, or no engine header, changes nothing.
+// The copy owns the WFDB header: the engine's block, replaced, never releases it.
 TEST(LeadMapping, FollowsTheLabelsThenTheApplicationsLeads) {
-    ECG_HEADER* eight = NewECGHeaderAllChannel(500, 10, "x");
-    ASSERT_NE(eight, nullptr);
+    SetWFDBHeaderReleaser(FakeRelease);
+    auto* wfdb = reinterpret_cast<WFDB_HEADER*>(&g_released);  // any distinct address will do
+    ECG_HEADER* eight = NewECGHeaderAllChannel(500, 10, "sixteen_chars_xx");  // a name that does not fit is left out
+    EXPECT_TRUE(NewECGHeader(-1) == nullptr && NewECGHeader(200000000) == nullptr) << "64 + 20 x n bytes must fit the int it travels in";
     UpdateMappingLead(eight);
     EXPECT_EQ(std::pair(Mapping(), FindMappingLeadIndex(LEAD_I)), std::pair(std::vector<int>(8, -1), -1));
-    InstallEngineHeader({"MLII", "V5", "Resp"});
-    EXPECT_EQ(Mapping(), (std::vector<int>{-1, 0, -1, -1, -1, -1, 1, -1}));
+    EXPECT_EQ(Describe(eight), " 8 500 10 ECG 1/0,ECG 2/1,ECG V1/2,ECG V2/3,ECG V3/4,ECG V4/5,ECG V5/6,ECG V6/7");
+    EXPECT_EQ(MappingOf({"MLII", "V5", "Resp"}), (std::vector<int>{-1, 0, -1, -1, -1, -1, 1, -1}));
+    g_pECGHeader->pWFDBHeader = wfdb;
     ECG_HEADER* copy = CopyECGHeader(g_pECGHeader);
     ASSERT_NE(copy, nullptr);
-    std::tie(copy->Channel[0].nLead, copy->Channel[1].nLead, copy->Channel[2].nLead) = std::tuple(LEAD_I, LEAD_NONE, LEAD_V3);
+    std::tie(copy->Channel[0].nLead, copy->Channel[1].nLead, copy->Channel[2].nLead, copy->nSampleRate) = std::tuple(LEAD_I, LEAD_NONE, LEAD_V3, 1);
     std::strcpy(copy->Channel[0].szLeadName, "changed");
-    copy->nSampleRate = 1;
     UpdateMappingLead(copy);
     EXPECT_EQ(Mapping(), (std::vector<int>{0, -1, -1, -1, 2, -1, -1, -1}));
     EXPECT_EQ(Describe(g_pECGHeader), " 3 0 0 MLII/0,V5/8,Resp/4");
-    InstallEngineHeader({"Resp", "V1", "ii", "MLII", "v1", "I", "ABP", "V6", "V6", "V2", "V3", "V4"});
+    const std::vector<int> twelve{5, 2, 1, 9, 10, 11, -1, 7};
+    EXPECT_EQ(MappingOf({"Resp", "V1", "ii", "MLII", "v1", "I", "ABP", "V6", "V6", "V2", "V3", "V4"}), twelve);
     UpdateMappingLead(eight);
     UpdateMappingLead(nullptr);
-    EXPECT_EQ(Mapping(), (std::vector<int>{5, 2, 1, 9, 10, 11, -1, 7}));
-    EXPECT_EQ(FindMappingLeadIndex(LEAD_NONE), 0) << "Resp and ABP carry no lead";
-    InstallEngineHeader({});
-    EXPECT_EQ(Mapping(), std::vector<int>(8, -1));
-    FreeECGHeader(eight);
-    FreeECGHeader(copy);
-}
-
-// The caller's copy owns the WFDB header; the engine's block never releases it.
-TEST(FreeECGHeader, ReleasesTheWfdbHeaderOnceAndOnlyWhenPresent) {
-    SetWFDBHeaderReleaser(FakeRelease);
-    FreeECGHeader(nullptr);
-    FreeECGHeader(NewECGHeaderAHA(10, "plain"));
+    EXPECT_EQ(std::pair(Mapping(), FindMappingLeadIndex(LEAD_NONE)), std::pair(twelve, 0)) << "Resp and ABP carry no lead";
+    EXPECT_EQ(MappingOf({}), std::vector<int>(8, -1));
     EXPECT_TRUE(g_released.empty());
-    auto* wfdb = reinterpret_cast<WFDB_HEADER*>(&g_released);  // any distinct address will do
-    ECG_HEADER* header = NewECGHeader(3);
-    ASSERT_NE(header, nullptr);
-    header->pWFDBHeader = wfdb;
-    ECG_HEADER* copy = CopyECGHeader(header);
-    ASSERT_NE(copy, nullptr);
-    EXPECT_EQ(std::memcmp(copy, header, static_cast<size_t>(CalcECGHeaderSize(3))), 0);
-    SetEngineECGHeader(header);
-    SetEngineECGHeader(nullptr);
-    EXPECT_TRUE(g_released.empty());
-    FreeECGHeader(copy);
+    for (ECG_HEADER* header : {eight, copy, static_cast<ECG_HEADER*>(nullptr)}) FreeECGHeader(header);
     EXPECT_EQ(g_released, std::vector<WFDB_HEADER*>{wfdb});
 }

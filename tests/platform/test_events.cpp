@@ -1,33 +1,39 @@
-// Events, multiple waits, deadlines, sleeps and threads. Threads are ordered with events; a
-// wait that should end gets ten seconds, so a lost wake-up fails the test instead of hanging it.
+// Events, multiple waits, deadlines, sleeps, threads and interval timers. Threads are ordered
+// with events; a wait that should end gets ten seconds, so a lost wake-up fails the test
+// instead of hanging it.
 
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-#include <unistd.h>
 
+#include <filesystem>
 #include <thread>
 #include <vector>
 
 #include "platform/event.h"
 #include "platform/monotonic_clock.h"
-#include "platform/thread.h"
-#include "support/test_support.h"
+#include "platform/timer.h"
 
 namespace {
 constexpr unsigned int kGenerous = 10000;
-void* SleepAMinute(void*) { SleepEx(60000); return nullptr; }
+long ThreadCount() { return std::distance(std::filesystem::directory_iterator("/proc/self/task"), {}); }
 }  // namespace
 
-TEST(Events, AutoResetConsumesTheSignalAndManualResetKeepsIt) {
+// A set before the wait is remembered; an auto-reset event gives it to one wait, a manual one keeps it.
+TEST(Events, AutoResetWaitsConsumeOnlyWhatTheyReturnAndManualResetKeepsIt) {
     CAutoResetEvent automatic(false), initiallySet(true);
     CManualResetEvent manual(false);
     automatic.SetEvent();
     manual.SetEvent();
-    EXPECT_EQ(automatic.Wait(), 0) << "a set before the wait is remembered";
-    EXPECT_EQ(WaitForSingleObject(&automatic, 20) + WaitForSingleObject(nullptr, 0), 2 * kWaitTimedOut);
-    EXPECT_EQ(initiallySet.WaitTimeout(kWaitInfinite) + manual.WaitTimeout(0) + manual.Wait(), 0);
+    EXPECT_EQ(automatic.Wait() + initiallySet.WaitTimeout(kWaitInfinite) + manual.WaitTimeout(0) + manual.Wait(), 0);
     manual.ResetEvent();
-    EXPECT_EQ(manual.WaitTimeout(0), kWaitTimedOut);
+    EXPECT_EQ(WaitForSingleObject(&automatic, 20) + WaitForSingleObject(nullptr, 0) + manual.WaitTimeout(0), 3 * kWaitTimedOut);
+    // A multiple wait returns the lowest signalled index and consumes only it; refused: wait-all,
+    // no events, no array, more than kMaxWaitObjects.
+    CAutoResetEvent first(false), second(true), third(true);
+    CEvent* events[] = {&first, &second, &third};
+    for (const auto& [count, list, waitAll, result] : {std::tuple{3u, events, 1, 110u}, {0u, events, 0, 110u}, {1u, nullptr, 0, 110u},
+                                                       {kMaxWaitObjects + 1, events, 0, 110u}, {3u, events, 0, 1u}, {3u, events, 0, 2u},
+                                                       {3u, events, 0, 110u}})
+        EXPECT_EQ(WaitForMultipleObjects(count, list, waitAll, waitAll == 0 ? 30 : 0), result) << count;
 }
 
 // Four threads block: two on a manual event, one on an auto event, one in a multiple wait on
@@ -52,21 +58,7 @@ TEST(Events, SetsFromAnotherThreadWakeEveryWaiterOfTheirOwnEvents) {
     EXPECT_EQ(unrelated.WaitTimeout(0) + manual.WaitTimeout(0), 0);
 }
 
-TEST(Events, MultipleWaitReturnsTheLowestSignalledIndexAndConsumesOnlyIt) {
-    CAutoResetEvent first(false), second(false), third(false);
-    CEvent* events[] = {&first, &second, &third};
-    second.SetEvent();
-    third.SetEvent();
-    // Refused: wait-all, no events, no array, more than kMaxWaitObjects.
-    for (const auto& [count, list, waitAll] : {std::tuple{3u, events, 1}, {0u, events, 0}, {1u, nullptr, 0},
-                                               {kMaxWaitObjects + 1, events, 0}})
-        EXPECT_EQ(WaitForMultipleObjects(count, list, waitAll, 0), 110u) << count;
-    EXPECT_EQ(WaitForMultipleObjects(3, events, 0, 0), 1u);
-    EXPECT_EQ(WaitForMultipleObjects(3, events, 0, 30), 2u) << "the event not returned keeps its signal";
-    EXPECT_EQ(WaitForMultipleObjects(3, events, 0, 30), 110u) << "both consumed, the wait expires";
-}
-
-// Worked by hand, carries included. The sleep below shows MonotonicDeadline adds to the clock.
+// Worked by hand, carries included; MonotonicDeadline adds to the clock.
 TEST(Deadlines, AddMillisecondsCarryingIntoSeconds) {
     for (const auto& [from, ms, to] : {std::tuple{timespec{5, 100}, 1200u, timespec{6, 200000100}}, {{5, 999000000}, 1u, {6, 0}},
                                        {{0, 800000000}, 1999u, {2, 799000000}}, {{0, 0}, 0xFFFFFFFFu, {4294967, 295000000}}}) {
@@ -75,38 +67,23 @@ TEST(Deadlines, AddMillisecondsCarryingIntoSeconds) {
         EXPECT_TRUE(deadline.tv_sec == to.tv_sec && deadline.tv_nsec == to.tv_nsec) << ms;
     }
     const time_t now = MonotonicDeadline(0).tv_sec;
-    EXPECT_TRUE(MonotonicDeadlinePassed(timespec{now, 0}));
-    EXPECT_FALSE(MonotonicDeadlinePassed(timespec{now + 100000, 0}));
+    EXPECT_TRUE(MonotonicDeadlinePassed(timespec{now, 0}) && !MonotonicDeadlinePassed(timespec{now + 100000, 0}));
 }
 
-// The sleep's lower bound is the clock's promise, not a speed: a slow machine cannot fail it.
-TEST(Threads, SleepCreateThreadAndCloseHandleRefuseOrReport) {
-    const int64_t start = MonotonicNanoseconds();
-    SleepEx(30);
-    EXPECT_GE(MonotonicNanoseconds() - start, 30000000);
-    unsigned long thread = 0;
-    EXPECT_FALSE(CreateThread(nullptr, SleepAMinute, nullptr) || CreateThread(&thread, nullptr, nullptr));
-    JoinThread(thread);
-    int fds[2];
-    ASSERT_EQ(pipe(fds), 0);
-    EXPECT_TRUE(CloseHandle(fds[0]) && CloseHandle(fds[1]));
-    EXPECT_FALSE(CloseHandle(fds[1]));
+// Expiries set the chosen event until deletion, which joins the timer's thread and sets nothing
+// itself. A timer of another signal, a zero period and deletions set no event.
+TEST(Timer, TicksUntilDeletedAndLeavesNoThread) {
+    unsigned int other = 5, usr1 = 10, usr2 = 12;
+    void* idle[] = {CreateNewTimer(5, other), CreateNewTimer(0, usr2), CreateNewTimer(60000, usr1)};
+    EXPECT_EQ(g_hSigUsr1Event.WaitTimeout(60) + g_hSigUsr2Event.WaitTimeout(0), 2 * kWaitTimedOut);
+    for (void*& timer : idle) EXPECT_EQ(DeleteTimer(0, timer), 0);
+    const long threads = ThreadCount();  // counted once a thread was made: a sanitizer starts its own with the first
+    void* first = CreateNewTimer(2, usr1);
+    void* second = CreateNewTimer(10, usr2);
+    for (int tick = 0; tick < 3; ++tick) EXPECT_EQ(g_hSigUsr1Event.WaitTimeout(kGenerous) + g_hSigUsr2Event.WaitTimeout(kGenerous), 0) << tick;
+    EXPECT_EQ(DeleteTimer(0, first) + DeleteTimer(0, second), 0);
+    EXPECT_TRUE(first == nullptr && second == nullptr && ThreadCount() == threads) << "the timers' threads are joined";
+    g_hSigUsr2Event.ResetEvent();
+    EXPECT_EQ(g_hSigUsr2Event.WaitTimeout(100), kWaitTimedOut) << "nothing arrives after delete";
+    EXPECT_EQ(DeleteTimer(0, second), -1);
 }
-
-#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
-// A child whose address space is too small for another thread stack: CreateThread reports false.
-TEST(Threads, CreateThreadReportsARefusedThread) {
-    const int code = ExitCodeInChild([] {
-        const rlimit limit{64UL << 20, 64UL << 20};
-        setrlimit(RLIMIT_AS, &limit);
-        // Under a user-mode emulator the guest's address space is not limited this way.
-        if (malloc(128UL * 1024 * 1024) != nullptr) return 2;
-        unsigned long thread = 0;
-        for (int i = 0; i < 64; ++i)
-            if (!CreateThread(&thread, SleepAMinute, nullptr)) return 0;
-        return 1;
-    });
-    if (code == 2) GTEST_SKIP() << "the address-space limit is not enforced here (emulator)";
-    EXPECT_EQ(code, 0);
-}
-#endif

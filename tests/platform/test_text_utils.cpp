@@ -1,14 +1,40 @@
-// Text helpers: line reading, tokenising, trimming, 16-bit reading, bounded copies.
+// Text helpers: line reading, tokenising, trimming, 16-bit reading, bounded copies, and decimal
+// prefixes as strtod, atoi and "%d" read them in the C locale.
 
 #include "platform/text_utils.h"
 
 #include <gtest/gtest.h>
 
+#include <cmath>
 #include <cstring>
-#include <string>
-#include <vector>
+
+#include "platform/decimal_text.h"
 
 using Lines = std::vector<std::string>;
+
+// isWhole: ParseWholeDouble takes the text as one number (it refuses blanks and anything after).
+TEST(DecimalText, ReadsTheLeadingNumberAndTellsAWholeOneAndTheLeadingIntegerSaturated) {
+    struct Case { const char* text; double value; bool isWhole; };
+    for (const Case& c : {Case{"0.5", 0.5, true}, Case{"-0.5", -0.5, true}, Case{".5", 0.5, true}, Case{"1.", 1.0, true},
+                          Case{" \t\v12", 12.0, false}, Case{"+7,8", 7.0, false}, Case{"1e3", 1000.0, true}, Case{"2E-1x", 0.2, false},
+                          Case{"1e", 1.0, false}, Case{"1e+", 1.0, false}, Case{"12 ", 12.0, false}, Case{"abc", 0.0, false},
+                          Case{"-", 0.0, false}, Case{".", 0.0, false}, Case{"", 0.0, false}, Case{"- 1", 0.0, false},
+                          Case{"1e-400", 0.0, true}, Case{"0x10", 0.0, false}, Case{"-1e400", -INFINITY, true}}) {
+        double whole = 7.0;
+        EXPECT_EQ(ParseWholeDouble(c.text, whole), c.isWhole) << '"' << c.text << '"';
+        EXPECT_EQ(std::pair(ParseLeadingDouble(c.text), whole), std::pair(c.value, c.isWhole ? c.value : 7.0)) << '"' << c.text << '"';
+    }
+    EXPECT_EQ(ParseLeadingDouble(std::string_view("12345", 2)), 12.0) << "bounded by the view, not a terminator";
+    // taken: the characters "%d" consumes; 0 leaves the value as it was (here 5), and atoi reads 0.
+    struct Row { const char* text; int value; size_t taken; };
+    for (const Row& c : {Row{"600     ", 600, 3}, {" -1     ", -1, 3}, {"+12x", 12, 3}, {"8.9", 8, 1}, {"\f\r\n 7", 7, 5}, {"", 5, 0},
+                         {"x1", 5, 0}, {"- 1", 5, 0}, {"+", 5, 0}, {"99999999999", 2147483647, 11}, {"-99999999999", -2147483647 - 1, 12}}) {
+        int value = 5;
+        EXPECT_EQ(ScanLeadingInt(c.text, value), c.taken) << '"' << c.text << '"';
+        EXPECT_EQ(std::pair(value, ParseLeadingInt(c.text)), std::pair(c.value, c.taken == 0 ? 0 : c.value)) << '"' << c.text << '"';
+    }
+    EXPECT_EQ(ParseLeadingInt(std::string_view("12345", 3)), 123);
+}
 
 // Blank lines are skipped and trailing blanks cut; a line keeps size - 1 characters and the
 // rest is consumed. The line is cleared when no line is left.
@@ -17,30 +43,24 @@ TEST(ReadTextLine, SkipsBlankLinesAndCutsLongOnes) {
                                      {" \t\v\f\r\n  ", 256u, Lines{}}, {"abcdef\nxy", 4u, Lines{"abc", "xy"}},
                                      {"abcd\nabc", 4u, Lines{"abc", "abc"}}, {"x", 2u, Lines{"x"}}}) {
         auto* cursor = reinterpret_cast<unsigned char*>(text.data());
-        unsigned char* const end = cursor + text.size();
         std::vector<char> line(size + 1, 'X');
         Lines read;
-        while (ReadTextLine(cursor, end, line.data(), size)) read.emplace_back(line.data());
-        EXPECT_EQ(read, lines) << text;
-        EXPECT_STREQ(line.data(), "") << text;
+        while (ReadTextLine(cursor, reinterpret_cast<unsigned char*>(text.data()) + text.size(), line.data(), size)) read.emplace_back(line.data());
+        EXPECT_TRUE(read == lines && line[0] == '\0') << text;
     }
     unsigned char* cursor = nullptr;
     EXPECT_FALSE(ReadTextLine(cursor, cursor, nullptr, 0));
 }
 
-// Tokens are appended; the text is left as it was.
-TEST(StringToken, SkipsEmptyTokensAndAppends) {
-    for (const auto& [text, separators, tokens] : {std::tuple{"a,,b", ",", Lines{"kept", "a", "b"}},
-                                                   {" , 1 2,,3 ", ", ", Lines{"kept", "1", "2", "3"}},
+// Tokens are appended, empty ones skipped; the text is left as it was. Blanks are the six ASCII
+// ones in every locale; 0xA0 (a no-break space in Latin-1) is text.
+TEST(StringToken, SplitsAndTrimsInPlaceAndReadsInt16) {
+    for (const auto& [text, separators, tokens] : {std::tuple{"a,,b", ",", Lines{"kept", "a", "b"}}, {" , 1 2,,3 ", ", ", Lines{"kept", "1", "2", "3"}},
                                                    {",,,", ",", Lines{"kept"}}, {nullptr, ",", Lines{"kept"}}}) {
         Lines read{"kept"};
         StringToken(text, separators, read);
         EXPECT_EQ(read, tokens) << separators;
     }
-}
-
-// Blanks are the six ASCII ones in every locale; 0xA0 (a no-break space in Latin-1) is text.
-TEST(StringTrim, TrimsInPlaceAndReadsInt16) {
     for (const auto& [text, both, right, left] : {std::tuple{" \t\v x y \f\r\n", "x y", " \t\v x y", "x y \f\r\n"},
                                                   {"   ", "", "", ""}, {"\xA0" "a\xA0", "\xA0" "a\xA0", "\xA0" "a\xA0", "\xA0" "a\xA0"}}) {
         std::string trimmed[3] = {text, text, text};
