@@ -3,6 +3,7 @@
 // instead of hanging it.
 
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 
 #include <filesystem>
 #include <thread>
@@ -11,6 +12,8 @@
 #include "platform/event.h"
 #include "platform/monotonic_clock.h"
 #include "platform/timer.h"
+#include "platform/thread.h"
+#include "support/test_support.h"
 
 namespace {
 constexpr unsigned int kGenerous = 10000;
@@ -87,3 +90,20 @@ TEST(Timer, TicksUntilDeletedAndLeavesNoThread) {
     EXPECT_EQ(g_hSigUsr2Event.WaitTimeout(100), kWaitTimedOut) << "nothing arrives after delete";
     EXPECT_EQ(DeleteTimer(0, second), -1);
 }
+
+#if !defined(__SANITIZE_ADDRESS__) && !defined(__SANITIZE_THREAD__)
+// A child whose address space is too small for another thread stack: CreateThread reports false.
+TEST(Threads, CreateThreadReportsARefusedThread) {
+    const int code = ExitCodeInChild([] {
+        const rlimit limit{64UL << 20, 64UL << 20};
+        setrlimit(RLIMIT_AS, &limit);
+        if (malloc(128UL * 1024 * 1024) != nullptr) return 2;  // a user-mode emulator does not limit it
+        unsigned long thread = 0;
+        for (int i = 0; i < 64; ++i)
+            if (!CreateThread(&thread, [](void*) -> void* { SleepEx(60000); return nullptr; }, nullptr)) return 0;
+        return 1;
+    });
+    if (code == 2) GTEST_SKIP() << "the address-space limit is not enforced here (emulator)";
+    EXPECT_EQ(code, 0);
+}
+#endif
