@@ -1,5 +1,5 @@
-// The calibration file: where it is, how its lines fill the table, when it applies; and
-// the static-value command.
+// The calibration file: where it is, how its lines fill the table, that a connection reads
+// it and the codes on the line follow; and the static-value command.
 
 #include "device/dac_calibration.h"
 
@@ -9,8 +9,9 @@
 #include <tuple>
 
 #include "device/protocol.h"
-#include "engine/sample_store.h"
 #include "device_world.h"
+#include "engine/sample_store.h"
+#include "tavo/tavo.h"
 
 namespace {
 
@@ -41,18 +42,25 @@ void ExpectTable(bool isUsed, const std::string& what) {
 
 }  // namespace
 
-// The file is named after the connected device's short serial number; a 16-bit device never loads it.
-TEST(DacCalibration, LoadsTheFileNamedAfterTheConnected12BitDevice) {
-    for (const bool is16Bit : {false, true}) {
+// A connection reads the file named after the device's short serial number, unless the DAC is
+// 16-bit. In the file channel 0 measures every code 3 high and channel 1 2 low (held at the ends
+// of the scale), so the sine's first sample, 0 mV or code 2048, goes out as 2045 and 2050.
+TEST(DacCalibration, FilePresentAtConnectionMovesTheCodesOnTheLine) {
+    struct Case { bool hasFile, is16Bit; int code0, code1; };
+    for (const Case& c : {Case{true, false, 2045, 2050}, Case{false, false, 2048, 2048}, Case{true, true, 32768, 32768}}) {
         CDeviceWorld world;
-        ASSERT_NE(world.Connect([&](VirtualGeneratorOptions& o) { o.has16BitDac = is16Bit; }), nullptr);
-        ReadDeviceHWInfo();
-        EXPECT_EQ(std::string(GetDACFilePath()), world.CalibrationDir() + "/TAVO_DAC03-170025.txt");
-        WriteTextFile(GetDACFilePath(), Rows(4096));
-        g_bDACAvailable = 1;
-        LoadDACFile();
-        EXPECT_EQ(IsDACFileLoaded(), is16Bit ? 0 : 1);
-        EXPECT_EQ(g_DACError[0][0], is16Bit ? 0 : 2050);
+        VirtualGenerator* generator = world.Add(0, [&](VirtualGeneratorOptions& o) { o.has16BitDac = c.is16Bit; });
+        ASSERT_NE(generator, nullptr);
+        std::string table;
+        for (int row = 0; row < 4096; ++row)
+            table += std::to_string(std::min(row + 3, 4095)) + "," + std::to_string(std::max(row - 2, 0)) + ",1,2,3,4,5,6\n";
+        if (c.hasFile) WriteTextFile(world.CalibrationDir() + "/TAVO_DAC03-170025.txt", table);
+        ASSERT_TRUE(TAVOConnect(-1, 20000));
+        ASSERT_TRUE(TAVOLoadWaveform(WAVEFORM_SINE, 5.0, 2.0) && TAVOOutputWaveform(0, nullptr, nullptr));
+        ASSERT_TRUE(generator->WaitUntil([](const VirtualGeneratorStatistics& s) { return s.samples > 0; }, 20000));
+        TAVOFree();
+        const sim::Frame first = generator->Frames()[0];
+        EXPECT_EQ(std::make_pair(int(first[0]), int(first[1])), std::make_pair(c.code0, c.code1)) << c.hasFile << c.is16Bit;
     }
 }
 
@@ -61,9 +69,9 @@ TEST(DacCalibration, LoadsTheFileNamedAfterTheConnected12BitDevice) {
 // 0-4095 leaves output uncorrected.
 TEST(DacCalibration, OnlyACompleteTableIsUsed) {
     std::vector<std::pair<std::string, bool>> cases = {
-        {Rows(4096), true}, {Rows(4100, "x\n"), true}, {Rows(4095, "2050 1 2 3 4 5 6 7 8 junk\n"), true}, {"", false},
-        {Rows(1000), false}, {Rows(4095, "1,2,3,4,5,6,7\n"), false}, {Rows(4095, "1,2,3,4,5,6," + std::string(250, ' ') + "7\n"), false}};
-    for (const char* bad : {"nan", "inf", "-1", "4095.5", "abc", "1e400", "7x", "+-1", "1\t", "\t1"})
+        {Rows(4100, "x\n"), true}, {Rows(4095, "2050 1 2 3 4 5 6 7 8 junk\n"), true}, {"", false}, {Rows(4095), false},
+        {Rows(4095, "1,2,3,4,5,6,7\n"), false}, {Rows(4095, "1,2,3,4,5,6," + std::string(250, ' ') + "7\n"), false}};
+    for (const char* bad : {"nan", "-1", "4095.5", "1e400", "7x", "+-1", "\t1"})
         cases.push_back({Rows(2000) + "1,2,3,4,5,6,7," + bad + "\n" + Rows(2095), false});
     for (const auto& [text, isUsed] : cases) {
         CDeviceWorld world;
@@ -93,7 +101,7 @@ TEST(DacCalibration, StaticValueCommandBytes) {
     ASSERT_NE(generator, nullptr);
     struct Case { int code; std::vector<uint8_t> planes; int decoded; };
     for (const Case& c : {Case{0x800, {0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0x800}, Case{0xFFF, std::vector<uint8_t>(12, 0xFF), 0xFFF},
-                          Case{0x1ABC, {0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0}, 0xABC}, Case{0, std::vector<uint8_t>(12, 0), 0}}) {
+                          Case{0x1ABC, {0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0}, 0xABC}}) {
         EXPECT_EQ(DACSendStaticValue(c.code), 64);
         std::vector<uint8_t> expected(64, 0);
         expected[0] = 0x09;

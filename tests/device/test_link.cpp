@@ -1,0 +1,253 @@
+// The link below the protocol: lock files, port discovery and line set-up, timed reads and
+// writes, presence; against virtual generators and socket pairs standing in for ports.
+
+#include <fcntl.h>
+#include <sys/file.h>
+#include <sys/socket.h>
+#include <sys/stat.h>
+#include <sys/wait.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <atomic>
+#include <climits>
+#include <csignal>
+#include <thread>
+
+#include "device/lock_file.h"
+#include "device_world.h"
+#include "platform/event.h"
+#include "platform/file_utils.h"
+#include "platform/thread.h"
+#include "tavo/tavo_ext.h"
+
+namespace {
+
+// The pid of a process that has ended and been reaped.
+int FinishedPid() {
+    const pid_t pid = fork();
+    if (pid == 0) _exit(0);
+    waitpid(pid, nullptr, 0);
+    return pid;
+}
+
+bool IsRawAt115200(const std::string& tty) {
+    CFileHandle fd(open(tty.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK));
+    termios t{};
+    return tcgetattr(fd.Get(), &t) == 0 && t.c_lflag == 0 && (t.c_iflag & IGNPAR) && !(t.c_iflag & (ICRNL | IXON)) &&
+           !(t.c_oflag & OPOST) && !(t.c_cflag & CLOCAL) && cfgetospeed(&t) == B115200;
+}
+
+// One end of a socket pair stands in as the open port; the test plays the device on the other.
+int FakePort(int type) {
+    int pair[2] = {-1, -1};
+    if (socketpair(AF_UNIX, type | SOCK_CLOEXEC, 0, pair) != 0 || fcntl(pair[0], F_SETFL, O_NONBLOCK) != 0) return -1;
+    g_hDevice = pair[0];
+    return pair[1];
+}
+
+void NoteSignal(int) {}
+std::atomic<int> g_failureReports{0};
+void CountFailure() { ++g_failureReports; }
+
+}  // namespace
+
+// A live owner (this process included) or a file too short to name one blocks the port, which
+// is then never probed. 0 and negative numbers address process groups: no owner. A stale lock
+// that another taker holds locked is that taker's to replace. A taken lock is 4 bytes, mode 0600.
+// Init is alive: not ours, kill() answers EPERM, unless the test runs as root.
+TEST(LockFile, StaleLocksAreTakenOverAndOthersLeftAlone) {
+    struct Case { std::vector<unsigned char> bytes; bool isStale; bool isBeingTaken = false; };
+    for (const Case& c : {Case{PidBytes(getpid()), false}, Case{PidBytes(1), false}, Case{PidBytes(FinishedPid()), true}, Case{PidBytes(0), true},
+                          Case{PidBytes(-1), true}, Case{PidBytes(INT_MIN), true}, Case{PidBytes(FinishedPid()), false, true},
+                          Case{{1, 1, 1}, false}, Case{{}, false}}) {
+        CDeviceWorld world;
+        VirtualGenerator* generator = world.Add(world.Options(0));
+        ASSERT_NE(generator, nullptr);
+        WriteBinaryFile(world.LockPath(0), c.bytes);
+        CFileHandle taker(open(world.LockPath(0).c_str(), O_RDONLY | O_CLOEXEC));
+        if (c.isBeingTaken) {
+            ASSERT_EQ(flock(taker.Get(), LOCK_EX), 0);
+        }
+        EXPECT_EQ(FindDevice(0) + DeviceIsConnected(), 2 * c.isStale) << LockOwner(world.LockPath(0)) << ", " << c.bytes.size() << " bytes";
+        EXPECT_EQ(ReadWholeFile(world.LockPath(0)), c.isStale ? PidBytes(getpid()) : c.bytes);
+        EXPECT_EQ(generator->Statistics().commands.empty(), !c.isStale);
+        struct stat info {};
+        EXPECT_TRUE(!c.isStale || (stat(world.LockPath(0).c_str(), &info) == 0 && (info.st_mode & 0777) == 0600));
+    }
+}
+
+// A planted link is never followed (nor its missing target made), a FIFO never read; a lock
+// folder that is missing, a file or not writable is reported, unlike a port merely taken, and
+// the next sound attempt clears the report. Root writes anywhere: no read-only row then.
+TEST(LockFile, PlantedFilesAreLeftAloneAndUnusableFoldersReported) {
+    CDeviceWorld world;
+    const std::string victim = world.Scratch("victim"), file = world.Scratch("file"), readOnly = world.Scratch("readonly");
+    const std::vector<unsigned char> victimBytes = PidBytes(FinishedPid());
+    WriteBinaryFile(victim, victimBytes);
+    ASSERT_EQ(symlink(victim.c_str(), world.LockPath(0).c_str()) + symlink(file.c_str(), world.LockPath(1).c_str()) +
+                  mkfifo(world.LockPath(2).c_str(), 0600) + mkdir(readOnly.c_str(), geteuid() == 0 ? 0700 : 0500), 0);
+    EXPECT_FALSE(LockDevice(0) || LockDevice(1) || LockDevice(2));
+    EXPECT_EQ(ReadWholeFile(victim), victimBytes);
+    EXPECT_FALSE(FileExists(file)) << "a dangling link must not create its target";
+    WriteTextFile(file, "");
+    WriteBinaryFile(world.LockPath(4), PidBytes(getpid()));
+    struct Case { std::string directory; int port; std::string problem; bool isTaken = false; };
+    for (const Case& c : {Case{world.Scratch("gone"), 0, world.Scratch("gone") + " is missing"}, Case{world.LockDir(), 4, ""},
+                          Case{file, 0, file + " is missing"},
+                          Case{readOnly, 0, geteuid() == 0 ? "" : readOnly + " is not writable", geteuid() == 0},
+                          Case{world.LockDir(), 3, "", true}}) {
+        ASSERT_EQ(TAVOSetPlatformPaths(nullptr, c.directory.c_str(), nullptr), 1);
+        EXPECT_EQ(LockDevice(c.port), c.isTaken) << c.directory;
+        EXPECT_EQ(TAVOGetConnectionProblem(), c.problem.empty() ? c.problem : "lock folder " + c.problem);
+        UnlockDevice();
+    }
+    EXPECT_FALSE(FileExists(world.LockPath(3)) || g_nLockFile != -1 || g_szLockFilePath[0] != '\0') << "unlocked";
+}
+
+// Each impostor answers the probe wrongly: port 0 is locked before it is asked (and set raw, or
+// the generator would complain), and each is asked once, then closed and unlocked. The first
+// exact identity is taken; the probe reads its five bytes only.
+TEST(SerialPort, ScanTakesTheFirstPortWithTheExactIdentity) {
+    CDeviceWorld world;
+    g_nDeviceReadTimeout = 200;
+    struct Case { std::vector<uint8_t> identity; ReplyFault fault; size_t cutAt; };
+    const std::vector<uint8_t> good = {'T', 'A', '2', '0', 0};
+    std::vector<Case> impostors = {{{'T', 'A', '2', '1', 0}, ReplyFault::None, 0}, {{'T', 'A', '2', '0', 1}, ReplyFault::None, 0},
+                                   {good, ReplyFault::Garbage, 0}, {good, ReplyFault::Silence, 0}};
+    for (size_t cut = 0; cut < good.size(); ++cut) impostors.push_back({good, ReplyFault::Cut, cut});
+    std::vector<VirtualGenerator*> generators;
+    for (const Case& c : impostors)
+        generators.push_back(world.Add(static_cast<int>(generators.size()),
+                                       [&](VirtualGeneratorOptions& o) { o.identity = c.identity, o.replyFault = c.fault, o.cutAt = c.cutAt; }));
+    const int port = static_cast<int>(impostors.size());
+    generators.push_back(world.Add(port, [](VirtualGeneratorOptions& o) { o.identity = {'T', 'A', '2', '0', 0, 'Z'}; }));
+    ASSERT_EQ(std::count(generators.begin(), generators.end(), nullptr), 0);
+    std::atomic<bool> wasLocked{false};
+    generators[0]->SetCommandHook([&](uint8_t) { wasLocked = LockOwner(world.LockPath(0)) == getpid(); });
+    ASSERT_TRUE(FindDevice(-1));
+    EXPECT_TRUE(wasLocked) << "port 0 was locked before it was probed";
+    for (int i = 0; i <= port; ++i) {
+        EXPECT_EQ(generators[i]->Statistics().commands, (std::vector<std::vector<uint8_t>>{{0xAA}})) << i;
+        EXPECT_EQ(FileExists(world.LockPath(i)), i == port) << i;
+    }
+    EXPECT_EQ(std::make_tuple(std::string(g_szDevicePath), LockOwner(world.LockPath(port)), IsRawAt115200(world.NodePath(port))),
+              std::make_tuple(world.NodePath(port), static_cast<long long>(getpid()), true));
+    EXPECT_TRUE((fcntl(g_hDevice, F_GETFL) & O_NONBLOCK) && (fcntl(g_hDevice, F_GETFD) & FD_CLOEXEC));
+    unsigned char extra = 0;
+    EXPECT_TRUE(DeviceReadData(&extra, 1) == 1 && extra == 'Z');
+    DeviceClose();
+    EXPECT_FALSE(DeviceIsConnected() || g_szDevicePath[0] != '\0' || FileExists(world.LockPath(port)));
+    DeviceClose();  // closing twice is harmless
+}
+
+TEST(SerialPort, NoTerminalGivenPortOnlyAndPresence) {
+    CDeviceWorld world;
+    WriteTextFile(world.NodePath(0), "not a tty");
+    ASSERT_NE(world.Add(world.Options(2)), nullptr);
+    EXPECT_FALSE(FindDevice(0) || FileExists(world.LockPath(0)) || DeviceConnect(1, 1) || DeviceIsConnected());
+    EXPECT_FALSE(DeviceIsAlive() || DeviceCheckPath("") || DeviceCheckPath(nullptr)) << "nothing confirmed yet";
+    VirtualGenerator* generator = world.Connect(nullptr, 1);
+    ASSERT_NE(generator, nullptr);
+    EXPECT_TRUE(DeviceIsAlive() && DeviceCheckPath(world.NodePath(1).c_str()));
+    EXPECT_FALSE(DeviceCheckPath((world.NodePath(1) + " ").c_str())) << "exact match only";
+    generator->Unplug();
+    EXPECT_FALSE(DeviceIsAlive()) << "only port 2 is listed now";
+    ASSERT_TRUE(generator->Replug());
+    EXPECT_TRUE(DeviceIsAlive()) << "the same node name is back";
+    DeviceClose();
+    EXPECT_FALSE(DeviceIsAlive());
+    EXPECT_TRUE(DeviceConnect(2, 1) && world.NodePath(2) == g_szDevicePath);
+}
+
+// Signals fail poll and read with EINTR (no SA_RESTART) throughout the reader's wait.
+TEST(DeviceIo, ReadsTakeWhatArrivesWithinTheirBudgetEvenUnderSignals) {
+    CDeviceWorld world;
+    unsigned char buffer[5] = {};
+    EXPECT_EQ(DeviceReadData(buffer, 5) + DeviceWriteData(buffer, 5, 1), 0) << "no port";
+    EXPECT_EQ(DeviceSetTimeoutSetting(0, 10), -1);
+    EXPECT_EQ(g_nDeviceWriteTimeout, 10u) << "the budgets are stored even so";
+    const int device = FakePort(SOCK_STREAM);
+    ASSERT_GE(device, 0);
+    EXPECT_EQ(DeviceSetTimeoutSetting(200, 2000), 1) << "a writable port";
+    ASSERT_EQ(write(device, "abc", 3), 3);
+    EXPECT_TRUE(DeviceReadData(buffer, 5) == 3 && buffer[2] == 'c');
+    EXPECT_EQ(DeviceReadData(buffer, 5), -1) << "nothing at all: time-out";
+    struct sigaction action {}, previous {};
+    action.sa_handler = NoteSignal;
+    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
+    g_nDeviceReadTimeout = 10000;
+    int result = 0;
+    std::thread reader([&] { result = DeviceReadData(buffer, 4); });
+    for (int i = 0; i < 20; ++i, SleepEx(2)) pthread_kill(reader.native_handle(), SIGUSR1);
+    EXPECT_EQ(write(device, "wxyz", 4), 4);
+    reader.join();
+    sigaction(SIGUSR1, &previous, nullptr);
+    EXPECT_TRUE(result == 4 && buffer[3] == 'z');
+}
+
+// A packet socket keeps every write() apart, so the pieces can be counted.
+TEST(DeviceIo, WritesGoOutInPiecesOf64Bytes) {
+    CDeviceWorld world;
+    const int device = FakePort(SOCK_SEQPACKET);
+    ASSERT_GE(device, 0);
+    struct Case { int length; std::vector<ssize_t> pieces; };
+    for (const Case& c : {Case{130, {64, 64, 2}}, Case{64, {64}}, Case{1, {1}}}) {
+        std::vector<unsigned char> data(static_cast<size_t>(c.length), 0x3C), piece(4096);
+        EXPECT_EQ(DeviceWriteData(data.data(), c.length, 0), c.length);
+        std::vector<ssize_t> pieces;
+        for (ssize_t got; (got = recv(device, piece.data(), piece.size(), MSG_DONTWAIT)) > 0;) pieces.push_back(got);
+        EXPECT_EQ(pieces, c.pieces) << c.length << " bytes";
+    }
+}
+
+// The generator stops reading after the set-up: the line fills part-way through the packets
+// and the write fails when its budget runs out; a slow device is no lost one. The generator
+// takes the whole packets that got through, and drops the fragment when the host lets go.
+TEST(DeviceIo, WriteThatTimesOutPartWayFailsAndLeavesNoPartPacket) {
+    CDeviceWorld world;
+    VirtualGenerator* generator = world.Connect([](VirtualGeneratorOptions& o) { o.isPaced = true; });
+    ASSERT_NE(generator, nullptr);
+    CManualResetEvent release{false};
+    generator->SetCommandHook([&](uint8_t) { WaitForSingleObject(&release, 20000); });
+    const unsigned char setup[] = {0x00, 0xE8, 0xDF, 0x05};
+    ASSERT_EQ(DeviceWriteData(setup, 4, 0), 4);
+    std::vector<unsigned char> packets(64 * 3200, 0);
+    for (size_t block = 0; block < packets.size() / 64; ++block) {
+        packets[block * 64] = 0x01;
+        packets[block * 64 + 1] = static_cast<unsigned char>(block);
+        packets[block * 64 + 2] = block % 50 == 5 ? 0x45 : 0;  // the marker byte, at 322 of each packet
+    }
+    g_nDeviceWriteTimeout = 300;
+    EXPECT_EQ(DeviceWriteData(packets.data(), static_cast<int>(packets.size()), 0), 0);
+    EXPECT_FALSE(DeviceHasFailed());
+    release.SetEvent();  // it reads all that is waiting before it reports
+    ASSERT_TRUE(generator->WaitUntil([](const auto& s) { return s.isPlaying; }, 20000));
+    DeviceClose();
+    ASSERT_TRUE(generator->WaitUntil([](const auto& s) { return !s.isPlaying; }, 20000)) << "the host let go";
+    const VirtualGeneratorStatistics stats = generator->Statistics();
+    EXPECT_LT(stats.packets, 64u);
+    EXPECT_EQ(stats.samples, stats.packets * 250);
+    EXPECT_EQ(stats.check.sequenceErrors + stats.check.markerByteErrors + stats.check.blockMarkerErrors, 0u);
+}
+
+// With a budget of 49 days, a read or write that waited for a hung-up port would never end.
+// The first failing transfer reports the loss, once, even when the node is back at once.
+TEST(DeviceIo, UnpluggedDeviceEndsTransfersAtOnceAndIsReportedOnce) {
+    CDeviceWorld world;
+    VirtualGenerator* generator = world.Connect();
+    ASSERT_NE(generator, nullptr);
+    SetDeviceFailureHandler(CountFailure);
+    unsigned char buffer[5] = {};
+    EXPECT_EQ(DeviceReadAvailable(buffer, 5, 0), 0) << "a quiet port is no failure";
+    ASSERT_TRUE(generator->Replug());
+    g_nDeviceReadTimeout = g_nDeviceWriteTimeout = UINT_MAX;
+    EXPECT_EQ(DeviceReadData(buffer, 5), 0) << "gone, not timed out";
+    EXPECT_LT(DeviceWriteData(buffer, 5, 1), 5);
+    EXPECT_EQ(DeviceReadAvailable(buffer, 5, 0), -1);
+    EXPECT_EQ(g_failureReports, 1) << "reported once";
+    ASSERT_TRUE(FindDevice(0));
+    EXPECT_FALSE(DeviceHasFailed()) << "the new port is sound";
+    SetDeviceFailureHandler(nullptr);
+}
