@@ -3,7 +3,6 @@
 
 #include <fcntl.h>
 #include <sys/file.h>
-#include <sys/socket.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <termios.h>
@@ -12,14 +11,11 @@
 #include <algorithm>
 #include <atomic>
 #include <climits>
-#include <csignal>
-#include <thread>
 
 #include "device/lock_file.h"
 #include "device_world.h"
 #include "platform/event.h"
 #include "platform/file_utils.h"
-#include "platform/thread.h"
 #include "tavo/tavo_ext.h"
 
 namespace {
@@ -39,15 +35,6 @@ bool IsRawAt115200(const std::string& tty) {
            !(t.c_oflag & OPOST) && !(t.c_cflag & CLOCAL) && cfgetospeed(&t) == B115200;
 }
 
-// One end of a socket pair stands in as the open port; the test plays the device on the other.
-int FakePort(int type) {
-    int pair[2] = {-1, -1};
-    if (socketpair(AF_UNIX, type | SOCK_CLOEXEC, 0, pair) != 0 || fcntl(pair[0], F_SETFL, O_NONBLOCK) != 0) return -1;
-    g_hDevice = pair[0];
-    return pair[1];
-}
-
-void NoteSignal(int) {}
 std::atomic<int> g_failureReports{0};
 void CountFailure() { ++g_failureReports; }
 
@@ -106,9 +93,10 @@ TEST(LockFile, PlantedFilesAreLeftAloneAndUnusableFoldersReported) {
     EXPECT_FALSE(FileExists(world.LockPath(3)) || g_nLockFile != -1 || g_szLockFilePath[0] != '\0') << "unlocked";
 }
 
-// Each impostor answers the probe wrongly: port 0 is locked before it is asked (and set raw, or
-// the generator would complain), and each is asked once, then closed and unlocked. The first
-// exact identity is taken; the probe reads its five bytes only.
+// Each impostor answers the probe wrongly: it is asked once (on a raw line, or the generator
+// would complain), then closed and unlocked; a node that is no terminal is refused. The first
+// exact identity is taken, and the probe reads its five bytes only. The confirmed node is alive
+// while listed under its exact name, and again once the same name is back.
 TEST(SerialPort, ScanTakesTheFirstPortWithTheExactIdentity) {
     CDeviceWorld world;
     g_nDeviceReadTimeout = 200;
@@ -121,85 +109,30 @@ TEST(SerialPort, ScanTakesTheFirstPortWithTheExactIdentity) {
     for (const Case& c : impostors)
         generators.push_back(world.Add(static_cast<int>(generators.size()),
                                        [&](VirtualGeneratorOptions& o) { o.identity = c.identity, o.replyFault = c.fault, o.cutAt = c.cutAt; }));
-    const int port = static_cast<int>(impostors.size());
-    generators.push_back(world.Add(port, [](VirtualGeneratorOptions& o) { o.identity = {'T', 'A', '2', '0', 0, 'Z'}; }));
-    ASSERT_EQ(std::count(generators.begin(), generators.end(), nullptr), 0);
-    std::atomic<bool> wasLocked{false};
-    generators[0]->SetCommandHook([&](uint8_t) { wasLocked = LockOwner(world.LockPath(0)) == getpid(); });
+    const int port = static_cast<int>(impostors.size()) + 1;
+    WriteTextFile(world.NodePath(port - 1), "not a tty");
+    VirtualGenerator* generator = world.Add(port, [](VirtualGeneratorOptions& o) { o.identity = {'T', 'A', '2', '0', 0, 'Z'}; });
+    ASSERT_TRUE(generator != nullptr && std::count(generators.begin(), generators.end(), nullptr) == 0);
+    EXPECT_FALSE(DeviceIsAlive() || DeviceConnect(port + 1, 1)) << "nothing confirmed; no such node";
     ASSERT_TRUE(FindDevice(-1));
-    EXPECT_TRUE(wasLocked) << "port 0 was locked before it was probed";
-    for (int i = 0; i <= port; ++i) {
-        EXPECT_EQ(generators[i]->Statistics().commands, (std::vector<std::vector<uint8_t>>{{0xAA}})) << i;
-        EXPECT_EQ(FileExists(world.LockPath(i)), i == port) << i;
-    }
+    generators.push_back(generator);
+    for (int i = 0; i < port; ++i) EXPECT_FALSE(FileExists(world.LockPath(i))) << i;
+    for (VirtualGenerator* g : generators) EXPECT_EQ(g->Statistics().commands, (std::vector<std::vector<uint8_t>>{{0xAA}}));
     EXPECT_EQ(std::make_tuple(std::string(g_szDevicePath), LockOwner(world.LockPath(port)), IsRawAt115200(world.NodePath(port))),
               std::make_tuple(world.NodePath(port), static_cast<long long>(getpid()), true));
     EXPECT_TRUE((fcntl(g_hDevice, F_GETFL) & O_NONBLOCK) && (fcntl(g_hDevice, F_GETFD) & FD_CLOEXEC));
     unsigned char extra = 0;
     EXPECT_TRUE(DeviceReadData(&extra, 1) == 1 && extra == 'Z');
-    DeviceClose();
-    EXPECT_FALSE(DeviceIsConnected() || g_szDevicePath[0] != '\0' || FileExists(world.LockPath(port)));
-    DeviceClose();  // closing twice is harmless
-}
-
-TEST(SerialPort, NoTerminalGivenPortOnlyAndPresence) {
-    CDeviceWorld world;
-    WriteTextFile(world.NodePath(0), "not a tty");
-    ASSERT_NE(world.Add(world.Options(2)), nullptr);
-    EXPECT_FALSE(FindDevice(0) || FileExists(world.LockPath(0)) || DeviceConnect(1, 1) || DeviceIsConnected());
-    EXPECT_FALSE(DeviceIsAlive() || DeviceCheckPath("") || DeviceCheckPath(nullptr)) << "nothing confirmed yet";
-    VirtualGenerator* generator = world.Connect(nullptr, 1);
-    ASSERT_NE(generator, nullptr);
-    EXPECT_TRUE(DeviceIsAlive() && DeviceCheckPath(world.NodePath(1).c_str()));
-    EXPECT_FALSE(DeviceCheckPath((world.NodePath(1) + " ").c_str())) << "exact match only";
+    DeviceSetConfirmed(true);
+    EXPECT_TRUE(DeviceIsAlive() && DeviceCheckPath(world.NodePath(port).c_str()));
+    EXPECT_FALSE(DeviceCheckPath((world.NodePath(port) + " ").c_str()) || DeviceCheckPath(nullptr)) << "exact match only";
     generator->Unplug();
-    EXPECT_FALSE(DeviceIsAlive()) << "only port 2 is listed now";
-    ASSERT_TRUE(generator->Replug());
-    EXPECT_TRUE(DeviceIsAlive()) << "the same node name is back";
-    DeviceClose();
     EXPECT_FALSE(DeviceIsAlive());
-    EXPECT_TRUE(DeviceConnect(2, 1) && world.NodePath(2) == g_szDevicePath);
-}
-
-// Signals fail poll and read with EINTR (no SA_RESTART) throughout the reader's wait.
-TEST(DeviceIo, ReadsTakeWhatArrivesWithinTheirBudgetEvenUnderSignals) {
-    CDeviceWorld world;
-    unsigned char buffer[5] = {};
-    EXPECT_EQ(DeviceReadData(buffer, 5) + DeviceWriteData(buffer, 5, 1), 0) << "no port";
-    EXPECT_EQ(DeviceSetTimeoutSetting(0, 10), -1);
-    EXPECT_EQ(g_nDeviceWriteTimeout, 10u) << "the budgets are stored even so";
-    const int device = FakePort(SOCK_STREAM);
-    ASSERT_GE(device, 0);
-    EXPECT_EQ(DeviceSetTimeoutSetting(200, 2000), 1) << "a writable port";
-    ASSERT_EQ(write(device, "abc", 3), 3);
-    EXPECT_TRUE(DeviceReadData(buffer, 5) == 3 && buffer[2] == 'c');
-    EXPECT_EQ(DeviceReadData(buffer, 5), -1) << "nothing at all: time-out";
-    struct sigaction action {}, previous {};
-    action.sa_handler = NoteSignal;
-    ASSERT_EQ(sigaction(SIGUSR1, &action, &previous), 0);
-    g_nDeviceReadTimeout = 10000;
-    int result = 0;
-    std::thread reader([&] { result = DeviceReadData(buffer, 4); });
-    for (int i = 0; i < 20; ++i, SleepEx(2)) pthread_kill(reader.native_handle(), SIGUSR1);
-    EXPECT_EQ(write(device, "wxyz", 4), 4);
-    reader.join();
-    sigaction(SIGUSR1, &previous, nullptr);
-    EXPECT_TRUE(result == 4 && buffer[3] == 'z');
-}
-
-// A packet socket keeps every write() apart, so the pieces can be counted.
-TEST(DeviceIo, WritesGoOutInPiecesOf64Bytes) {
-    CDeviceWorld world;
-    const int device = FakePort(SOCK_SEQPACKET);
-    ASSERT_GE(device, 0);
-    struct Case { int length; std::vector<ssize_t> pieces; };
-    for (const Case& c : {Case{130, {64, 64, 2}}, Case{64, {64}}, Case{1, {1}}}) {
-        std::vector<unsigned char> data(static_cast<size_t>(c.length), 0x3C), piece(4096);
-        EXPECT_EQ(DeviceWriteData(data.data(), c.length, 0), c.length);
-        std::vector<ssize_t> pieces;
-        for (ssize_t got; (got = recv(device, piece.data(), piece.size(), MSG_DONTWAIT)) > 0;) pieces.push_back(got);
-        EXPECT_EQ(pieces, c.pieces) << c.length << " bytes";
-    }
+    ASSERT_TRUE(generator->Replug());
+    EXPECT_TRUE(DeviceIsAlive());
+    DeviceClose();
+    EXPECT_FALSE(DeviceIsConnected() || DeviceIsAlive() || g_szDevicePath[0] != '\0' || FileExists(world.LockPath(port)));
+    DeviceClose();  // closing twice is harmless
 }
 
 // The generator stops reading after the set-up: the line fills part-way through the packets
@@ -236,11 +169,13 @@ TEST(DeviceIo, WriteThatTimesOutPartWayFailsAndLeavesNoPartPacket) {
 // The first failing transfer reports the loss, once, even when the node is back at once.
 TEST(DeviceIo, UnpluggedDeviceEndsTransfersAtOnceAndIsReportedOnce) {
     CDeviceWorld world;
+    unsigned char buffer[5] = {};
+    EXPECT_EQ(DeviceReadData(buffer, 5) + DeviceWriteData(buffer, 5, 1) + DeviceSetTimeoutSetting(300, 1000), -1) << "no port";
     VirtualGenerator* generator = world.Connect();
     ASSERT_NE(generator, nullptr);
     SetDeviceFailureHandler(CountFailure);
-    unsigned char buffer[5] = {};
-    EXPECT_EQ(DeviceReadAvailable(buffer, 5, 0), 0) << "a quiet port is no failure";
+    EXPECT_EQ(DeviceReadData(buffer, 5), -1) << "a quiet port times out";
+    EXPECT_EQ(DeviceReadAvailable(buffer, 5, 0), 0) << "and is no failure";
     ASSERT_TRUE(generator->Replug());
     g_nDeviceReadTimeout = g_nDeviceWriteTimeout = UINT_MAX;
     EXPECT_EQ(DeviceReadData(buffer, 5), 0) << "gone, not timed out";
