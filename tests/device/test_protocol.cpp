@@ -28,7 +28,8 @@ template <typename Get>
 std::string Record(Get get) {
     MODEL_INFORMATION info;
     std::memset(&info, 'x', sizeof info);
-    return std::to_string(get(&info)) + ":" + std::string(info.szModelName, strnlen(info.szModelName, 16)) + "|" +
+    const int result = get(&info);
+    return std::to_string(result) + ":" + std::string(info.szModelName, strnlen(info.szModelName, 16)) + "|" +
            std::string(info.szSerialNumber, strnlen(info.szSerialNumber, 16));
 }
 const std::string kUntouched = "0:" + std::string(16, 'x') + "|" + std::string(16, 'x');
