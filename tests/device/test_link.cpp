@@ -1,5 +1,5 @@
-// The link below the protocol: lock files, port discovery and line set-up, timed reads and
-// writes, presence; against virtual generators and socket pairs standing in for ports.
+// The link below the protocol against virtual generators: lock files, port discovery and line
+// set-up, timed transfers, a stalled device and an unplugged one.
 
 #include <fcntl.h>
 #include <sys/file.h>
