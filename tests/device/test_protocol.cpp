@@ -1,12 +1,18 @@
-// Identity commands against the virtual generator: serial formats, DAC width, rewrites,
-// link identifier, stop and close, and the identity exports.
+// The device's commands against the virtual generator: identity (serial formats, DAC width,
+// faulty replies), block rewrites, link identifier, stop and close, the static value; and the
+// calibration file: where it is, how its lines fill the table, and the codes on the line.
 
 #include "device/protocol.h"
+
+#include <sys/stat.h>
 
 #include <cstring>
 #include <tuple>
 
+#include "device/dac_calibration.h"
 #include "device_world.h"
+#include "engine/sample_store.h"
+#include "tavo/tavo.h"
 
 namespace {
 
@@ -14,30 +20,42 @@ using Bytes = std::vector<uint8_t>;
 const Bytes kModelRequest = {0x12, 0x55, 0xAA, 0x00, 0x00};
 using Identity = std::tuple<int, int, std::string, std::string>;
 
-// Connects to a generator on port 0 and reads its identity. Null on failure.
-VirtualGenerator* Connect(CDeviceWorld& world, const AdjustOptions& adjust = nullptr) {
-    g_nDeviceReadTimeout = 300;  // an older device leaves the block read to time out
-    VirtualGenerator* generator = world.Connect(adjust);
-    if (generator != nullptr) ReadDeviceHWInfo();
-    return generator;
-}
-
 // What the last identity read left: newer or not, DAC width, full and short serial texts.
 Identity LastIdentity() { return {g_bIsISPSupported, g_nDACBit, g_strHWInfo, g_strSerialNumber}; }
 
 // "result:model name|serial text" of a record filled with 'x' first; each text ends at its NUL or 16 bytes.
-std::string Record(int (*get)(MODEL_INFORMATION*)) {
+template <typename Get>
+std::string Record(Get get) {
     MODEL_INFORMATION info;
     std::memset(&info, 'x', sizeof info);
     const int result = get(&info);
     return std::to_string(result) + ":" + std::string(info.szModelName, strnlen(info.szModelName, 16)) + "|" +
            std::string(info.szSerialNumber, strnlen(info.szSerialNumber, 16));
 }
-int GetRecord(MODEL_INFORMATION* info) { return TAVOGetDeviceInformation(info); }
+const std::string kUntouched = "0:" + std::string(16, 'x') + "|" + std::string(16, 'x');
 
-Bytes Command(const VirtualGenerator& generator, size_t fromEnd = 1) {
-    const auto commands = generator.Statistics().commands;
-    return commands.size() < fromEnd ? Bytes{} : commands[commands.size() - fromEnd];
+// The command before the last one the generator logged.
+Bytes Penultimate(const VirtualGenerator& generator) { return *(generator.Statistics().commands.end() - 2); }
+
+// count rows of channel 0's 2050, channel 1's 1, the ends of the scale and 4 to 7, mixing the separators.
+std::string Rows(int count, const std::string& last = "") {
+    std::string text;
+    for (int row = 0; row < count; ++row) text += "2050, 1,0,4095 ,4,,5  6,7\r\n";
+    return text + last;
+}
+
+// Loads the calibration file of the serial number as a 12-bit device would, over the table
+// and flag an earlier device left. 0 mV is code 2048 uncorrected (worked by hand: the middle of 0..4095 steps); channel 0's
+// entry 2050 moves it to 2046, channel 1's entry 1 to 4095. A table is used whole or not at all.
+void ExpectLoaded(const char* serial, bool isUsed, const std::string& what) {
+    for (auto& channel : g_DACError) std::fill(std::begin(channel), std::end(channel), 99.0);
+    g_bDACAvailable = 1;
+    std::strcpy(g_strSerialNumber, serial);
+    g_nDACBit = 0;
+    LoadDACFile();
+    EXPECT_EQ(IsDACFileLoaded(), isUsed ? 1 : 0) << what;
+    EXPECT_EQ(std::make_tuple(DAC(0.0, 0), DAC(0.0, 1), g_DACError[7][0]),
+              isUsed ? std::make_tuple(2046, 4095, 7.0) : std::make_tuple(2048, 2048, 0.0)) << what;
 }
 
 }  // namespace
@@ -47,75 +65,53 @@ Bytes Command(const VirtualGenerator& generator, size_t fromEnd = 1) {
 // not fit the 16 of the record with its terminator: the call fails and leaves the record alone.
 TEST(Protocol, NewerDeviceSerialFormats) {
     struct Case { uint8_t model, batch, group; uint16_t index; std::string full, shortText; int dacBit; };
-    for (const Case& c : {Case{20, 3, 16, 25, "KA1603025", "1603025", 0}, Case{20, 3, 17, 25, "KAB2003-170025", "03-170025", 0},
-                          Case{21, 3, 17, 25, "KAB2103-170025", "03-170025", 1}, Case{7, 3, 200, 25, "KAB0703-2000025", "03-2000025", 0},
-                          Case{100, 3, 17, 25, "KAB10003-170025", "03-170025", 1}, Case{200, 9, 200, 25, "KAB20009-2000025", "09-2000025", 1},
-                          Case{20, 3, 100, 10000, "KAB2003-10010000", "03-10010000", 0},
+    for (const Case& c : {Case{20, 3, 16, 25, "KA1603025", "1603025", 0}, Case{21, 3, 17, 25, "KAB2103-170025", "03-170025", 1},
+                          Case{7, 3, 200, 25, "KAB0703-2000025", "03-2000025", 0}, Case{100, 3, 17, 25, "KAB10003-170025", "03-170025", 1},
                           Case{255, 255, 255, 65535, "KAB255255-25565535", "255-25565535", 1}}) {
         CDeviceWorld world;
-        ASSERT_NE(Connect(world, [&](VirtualGeneratorOptions& o) {
-                      o.modelNumber = c.model, o.serialBatch = c.batch, o.serialGroup = c.group, o.serialIndex = c.index;
-                  }), nullptr);
-        EXPECT_STREQ(TAVOGetSerialNumber(), c.full.c_str());
-        EXPECT_EQ(Record(GetRecord), c.full.size() < 16 ? "1:TAVO 2.0|" + c.full : "0:" + std::string(16, 'x') + "|" + std::string(16, 'x'));
+        auto identity = [&](VirtualGeneratorOptions& o) { o.modelNumber = c.model, o.serialBatch = c.batch, o.serialGroup = c.group, o.serialIndex = c.index; };
+        ASSERT_NE(world.Connect(identity), nullptr);
+        EXPECT_EQ(ReadDeviceHWInfo(), 1);
+        EXPECT_EQ(Record(TAVOGetDeviceInformation), c.full.size() < 16 ? "1:TAVO 2.0|" + c.full : kUntouched);
         EXPECT_EQ(LastIdentity(), Identity(1, c.dacBit, c.full, c.shortText)) << "block byte 8 = " << int(c.model);
     }
-    EXPECT_FALSE(TAVOGetDeviceInformation(nullptr));
 }
 
-TEST(Protocol, OlderDeviceTakesItsSerialFromTheModelReplyAndRefusesBlockOperations) {
-    CDeviceWorld world;
-    // An older device never gets 16-bit codes.
-    VirtualGenerator* generator = Connect(world, [](VirtualGeneratorOptions& o) { o.isNewer = false, o.has16BitDac = true; });
-    ASSERT_NE(generator, nullptr);
-    EXPECT_EQ(LastIdentity(), Identity(0, 0, "", "1234567"));
-    EXPECT_EQ(generator->Statistics().commands, (std::vector<Bytes>{{0xAA}, kModelRequest, {0x55}}));
-    const char* first = TAVOGetSerialNumber();
-    EXPECT_STREQ(first, "KT1234567");
-    EXPECT_EQ(TAVOGetSerialNumber(), first) << "the same static buffer every time";
-    EXPECT_EQ(Record(GetRecord), "1:TAVO 2.0|KT1234567");
-    MODEL_INFORMATION_EX model{};
-    HW_INFORMATION_EX hw{};
-    EXPECT_EQ(GetModelInfo(&model) + GetHWInfo(&hw) + UpdateDeviceInformation(&model, &hw), 0);
-    EXPECT_EQ(generator->Statistics().commands.size(), 3u) << "block operations send nothing";
-}
-
-TEST(Protocol, ModelReplyNeedsEighteenBytes) {
-    for (const size_t cut : {17, 18, 19}) {
+// An older device (never 16-bit) has no block: its serial comes from a model reply of at least
+// 18 bytes. A newer one whose block is short or bad falls back to the same reply, which the
+// same fault may spoil too. Either is then refused block queries.
+TEST(Protocol, WithoutAGoodBlockTheSerialComesFromTheModelReply) {
+    struct Case { bool isNewer; ReplyFault fault; size_t cutAt; std::string shortText, record; };
+    const std::string older = "1:TAVO 2.0        |KT1234567       ";
+    for (const Case& c : {Case{false, ReplyFault::Cut, 17, "", kUntouched}, Case{false, ReplyFault::Cut, 18, "1234567", older},
+                          Case{false, ReplyFault::None, 0, "1234567", older}, Case{true, ReplyFault::Cut, 3, "", kUntouched},
+                          Case{true, ReplyFault::Cut, 63, "1234567", older}, Case{true, ReplyFault::Garbage, 0, "", kUntouched},
+                          Case{true, ReplyFault::Silence, 0, "", kUntouched}}) {
         CDeviceWorld world;
-        ASSERT_NE(Connect(world, [&](VirtualGeneratorOptions& o) { o.isNewer = false, o.replyFault = ReplyFault::Cut, o.cutAt = cut; }),
-                  nullptr);
-        EXPECT_STREQ(g_strSerialNumber, cut >= 18 ? "1234567" : "") << cut << " bytes";
-        EXPECT_EQ(Record(DoGetModelInfo), cut >= 18 ? "1:TAVO 2.0        |KT1234567       " : "0:" + std::string(16, 'x') + "|" + std::string(16, 'x'));
-    }
-}
-
-// A short block falls back to the model reply, which the same fault may spoil too.
-TEST(Protocol, ShortOrBadBlocksLeaveTheNewerDeviceUnrecognised) {
-    struct Case { ReplyFault fault; size_t cutAt; const char* shortText; };
-    for (const Case& c : {Case{ReplyFault::Cut, 0, ""}, Case{ReplyFault::Cut, 3, ""}, Case{ReplyFault::Cut, 40, "1234567"},
-                          Case{ReplyFault::Cut, 63, "1234567"}, Case{ReplyFault::Garbage, 0, ""}, Case{ReplyFault::Silence, 0, ""}}) {
-        CDeviceWorld world;
-        VirtualGenerator* generator = Connect(world, [](VirtualGeneratorOptions& o) { o.has16BitDac = true; });
+        g_nDeviceReadTimeout = 300;  // an older device leaves the block read to time out
+        VirtualGenerator* generator = world.Connect([&](VirtualGeneratorOptions& o) { o.isNewer = c.isNewer, o.has16BitDac = true; });
         ASSERT_NE(generator, nullptr);
         generator->SetReplyFault(c.fault, c.cutAt);
         EXPECT_EQ(ReadDeviceHWInfo(), 0);
-        EXPECT_EQ(LastIdentity(), Identity(0, 0, "", c.shortText)) << "cut at " << c.cutAt;
+        EXPECT_EQ(LastIdentity(), Identity(0, 0, "", c.shortText)) << c.isNewer << " cut at " << c.cutAt;
+        const std::string record = Record(DoGetModelInfo);
+        EXPECT_TRUE(c.fault == ReplyFault::Garbage || record == c.record) << record;
         MODEL_INFORMATION_EX model{};
         EXPECT_EQ(GetModelInfo(&model), 0);
     }
 }
 
-TEST(Protocol, ExtendedQueriesAndRewriteReachTheBlockByteForByte) {
+// Then the static value, the link identifier, stop and close, and what a short reply or no
+// port leaves.
+TEST(Protocol, ExtendedQueriesRewritesAndShortCommands) {
     CDeviceWorld world;
-    VirtualGenerator* generator = Connect(world);
+    VirtualGenerator* generator = world.Connect();
     ASSERT_NE(generator, nullptr);
     MODEL_INFORMATION_EX model{};
     HW_INFORMATION_EX hw{};
-    ASSERT_EQ(GetModelInfo(&model) + GetHWInfo(&hw), 2);
-    EXPECT_EQ(std::string(model.szModelCode, 4), "TA\x14\x03");
-    EXPECT_EQ(std::make_tuple(model.nSerialIndex, model.nSerialGroup, hw.nHWInfo0, hw.nHWInfo1, hw.nHWInfo2),
-              std::make_tuple(25u, 17u, 7u, 8u, 9u));
+    ASSERT_EQ(ReadDeviceHWInfo() + GetModelInfo(&model) + GetHWInfo(&hw), 3);
+    EXPECT_EQ(std::make_tuple(std::string(model.szModelCode, 4), model.nSerialIndex, model.nSerialGroup, hw.nHWInfo0, hw.nHWInfo1, hw.nHWInfo2),
+              std::make_tuple(std::string("TA\x14\x03"), 25u, 17u, 7u, 8u, 9u));
     // Bytes 3 and 6-15: store request, letters, model, batch, group (300 & 0xFF), index (the low
     // 16 bits of 0x12345, high byte first), then the three hardware bytes (0x101 & 0xFF).
     std::array<uint8_t, 64> expected = generator->HardwareBlock();
@@ -124,59 +120,74 @@ TEST(Protocol, ExtendedQueriesAndRewriteReachTheBlockByteForByte) {
     model = {{'Q', 'R', 22, 4}, 0x12345, 300};
     hw = {0x101, 2, 3};
     EXPECT_EQ(UpdateDeviceInformation(&model, &hw), 1);
-    EXPECT_EQ(Command(*generator, 2), Bytes(expected.begin(), expected.end()));
-    EXPECT_EQ(Command(*generator), kModelRequest) << "then read back";
-    EXPECT_EQ(generator->HardwareBlock(), expected);
+    EXPECT_EQ(Penultimate(*generator), Bytes(expected.begin(), expected.end()));
     EXPECT_STREQ(g_strHWInfo, "KQR2204-449029");
     EXPECT_EQ(g_nDACBit, 0) << "the width is settled at connection only";
-
-    const std::vector<unsigned char> confirmed(g_DeviceHWInfo, g_DeviceHWInfo + 64);
-    generator->SetReplyFault(ReplyFault::Silence);
-    model.szModelCode[0] = 'Z';
-    const unsigned char mfg[16] = {1};
-    EXPECT_EQ(UpdateDeviceInformation(&model, &hw) + WriteMfgInfo(mfg, sizeof mfg), 0);
-    EXPECT_EQ(std::vector<unsigned char>(g_DeviceHWInfo, g_DeviceHWInfo + 64), confirmed) << "a failed rewrite keeps the block";
-}
-
-TEST(Protocol, ManufacturingBytesAreSixteen) {
-    CDeviceWorld world;
-    VirtualGenerator* generator = Connect(world, [](VirtualGeneratorOptions& o) {
-        for (int i = 0; i < 16; ++i) o.mfgInfo[i] = static_cast<uint8_t>(0xA0 + i);
-    });
-    ASSERT_NE(generator, nullptr);
-    unsigned char bytes[20];
-    std::memset(bytes, 0xEE, sizeof bytes);
-    EXPECT_EQ(ReadMfgInfo(bytes, sizeof bytes), 1);
-    for (int i = 0; i < 20; ++i) EXPECT_EQ(bytes[i], i < 16 ? 0xA0 + i : 0xEE) << "byte " << i;
-    std::array<uint8_t, 64> expected = generator->HardwareBlock();
-    for (int i = 0; i < 20; ++i) bytes[i] = static_cast<unsigned char>(0x30 + i);
-    std::copy(bytes, bytes + 16, expected.begin() + 48);
-    EXPECT_EQ(WriteMfgInfo(bytes, sizeof bytes), 1);
-    EXPECT_EQ(Command(*generator), Bytes(expected.begin(), expected.end())) << "byte 3 goes out as read";
-    EXPECT_EQ(generator->HardwareBlock(), expected);
-}
-
-TEST(Protocol, LinkIdentifierStopCloseAndSendCommand) {
-    CDeviceWorld world;
-    VirtualGenerator* generator = Connect(world, [](VirtualGeneratorOptions& o) { o.linkIdentifier = 0xC7; });
-    ASSERT_NE(generator, nullptr);
-    EXPECT_EQ(GetLinkID(), 0xC7u) << "the reply's third byte";
-    const Bytes command = Command(*generator);
-    EXPECT_TRUE(command.size() == 3 && command[0] == 0x44 && command[1] == 0x01);
-    const unsigned char link[3] = {0x44, 0x01, 0x00};
-    unsigned char reply[3] = {};
-    EXPECT_EQ(SendCommand(link, 3, reply, 3), 1);
-    EXPECT_EQ(SendCommand(link, 3, nullptr, 0), 1) << "no reply wanted";
-    EXPECT_EQ(DeviceReadData(reply, 3), 3) << "the unread reply was still waiting";
-    const size_t before = generator->Statistics().commands.size();
+    // Static value planes worked by hand: byte 4 + i is 0xFF when bit 11 - i of the code is set.
+    struct Case { int code; Bytes start; int decoded; };
+    for (const Case& c : {Case{0x800, {0x09, 1, 0, 0, 0xFF, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0, 0}, 0x800},
+                          Case{0x1ABC, {0x09, 1, 0, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0, 0xFF, 0xFF, 0xFF, 0xFF, 0, 0}, 0xABC}}) {
+        EXPECT_EQ(DACSendStaticValue(c.code), 64);
+        Bytes command = c.start;
+        command.resize(64, 0);
+        ASSERT_TRUE(generator->WaitUntil([&](const auto& s) { return !s.commands.empty() && s.commands.back() == command; }, 5000))
+            << std::hex << c.code;
+        EXPECT_EQ(generator->Statistics().lastStaticCode, c.decoded);
+    }
+    EXPECT_EQ(GetLinkID(), 0x5Au) << "the reply's third byte";
     EXPECT_EQ(NotifyToStopOutputing() + APClose(), 2);
-    ASSERT_TRUE(generator->WaitUntil([&](const auto& stats) { return stats.commands.size() >= before + 2; }, 5000));
-    EXPECT_EQ(Command(*generator, 2), Bytes{'S'});
-    EXPECT_EQ(Command(*generator), Bytes{'C'});
+    ASSERT_TRUE(generator->WaitUntil([&](const auto& stats) { return stats.commands.back() == Bytes{'C'}; }, 5000));
+    EXPECT_EQ(Penultimate(*generator), Bytes{'S'});
     generator->SetReplyFault(ReplyFault::Cut, 2);
-    EXPECT_EQ(SendCommand(link, 3, reply, 3), 0);
-    generator->SetReplyFault(ReplyFault::Silence);
-    EXPECT_EQ(GetLinkID(), 0u) << "no reply";
+    EXPECT_EQ(GetLinkID(), 0u) << "a short reply";
     DeviceClose();
     EXPECT_EQ(NotifyToStopOutputing() + APClose(), 0);
+}
+
+// A connection reads the file named after the device's short serial number, unless the DAC is
+// 16-bit. In the file channel 0 measures every code 3 high and channel 1 2 low (held at the ends
+// of the scale), so the sine's first sample, 0 mV or code 2048, goes out as 2045 and 2050.
+TEST(DacCalibration, FilePresentAtConnectionMovesTheCodesOnTheLine) {
+    struct Case { bool hasFile, is16Bit; int code0, code1; };
+    for (const Case& c : {Case{true, false, 2045, 2050}, Case{false, false, 2048, 2048}, Case{true, true, 32768, 32768}}) {
+        CDeviceWorld world;
+        VirtualGenerator* generator = world.Add(0, [&](VirtualGeneratorOptions& o) { o.has16BitDac = c.is16Bit; });
+        ASSERT_NE(generator, nullptr);
+        std::string table;
+        for (int row = 0; row < 4096; ++row)
+            table += std::to_string(std::min(row + 3, 4095)) + "," + std::to_string(std::max(row - 2, 0)) + ",1,2,3,4,5,6\n";
+        if (c.hasFile) WriteTextFile(world.CalibrationDir() + "/TAVO_DAC03-170025.txt", table);
+        ASSERT_TRUE(TAVOConnect(-1, 20000));
+        ASSERT_TRUE(TAVOLoadWaveform(WAVEFORM_SINE, 5.0, 2.0) && TAVOOutputWaveform(0, nullptr, nullptr));
+        ASSERT_TRUE(generator->WaitUntil([](const VirtualGeneratorStatistics& s) { return s.samples > 0; }, 20000));
+        TAVOFree();
+        const sim::Frame first = generator->Frames()[0];
+        EXPECT_EQ(std::make_pair(int(first[0]), int(first[1])), std::make_pair(c.code0, c.code1)) << c.hasFile << c.is16Bit;
+    }
+}
+
+// Rows beyond 4096 and values beyond 8 are ignored; a short file, a short or long-broken line
+// (one read takes 255 characters), or any value that is no number, not finite or outside
+// 0-4095 leaves output uncorrected.
+TEST(DacCalibration, OnlyACompleteTableIsUsed) {
+    std::vector<std::pair<std::string, bool>> cases = {
+        {Rows(4100, "x\n"), true}, {Rows(4095, "2050 1 2 3 4 5 6 7 8 junk\n"), true}, {"", false}, {Rows(4095), false},
+        {Rows(4095, "1,2,3,4,5,6,7\n"), false}, {Rows(4095, "1,2,3,4,5,6," + std::string(250, ' ') + "7\n"), false}};
+    for (const char* bad : {"nan", "-1", "4095.5", "1e400", "7x", "+-1", "\t1"})
+        cases.push_back({Rows(2000) + "1,2,3,4,5,6,7," + bad + "\n" + Rows(2095), false});
+    for (const auto& [text, isUsed] : cases) {
+        CDeviceWorld world;
+        WriteTextFile(world.CalibrationDir() + "/TAVO_DAC1603025.txt", text);
+        ExpectLoaded("1603025", isUsed, text.substr(text.size() > 40 ? text.size() - 40 : 0));
+    }
+}
+
+// No file, a FIFO (which must not hang the load), a serial text that climbs out of the folder,
+// and a device that gave no serial number at all.
+TEST(DacCalibration, UnusableFilesLeaveOutputUncorrected) {
+    CDeviceWorld world;
+    ASSERT_EQ(mkfifo((world.CalibrationDir() + "/TAVO_DAC7654321.txt").c_str(), 0600), 0);
+    ASSERT_EQ(mkdir((world.CalibrationDir() + "/TAVO_DAC").c_str(), 0700), 0);
+    for (const char* name : {"/escape.txt", "/TAVO_DAC.txt"}) WriteTextFile(world.CalibrationDir() + name, Rows(4096));
+    for (const char* serial : {"1234567", "7654321", "/../escape", ""}) ExpectLoaded(serial, false, serial);
 }
