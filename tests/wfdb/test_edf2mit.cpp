@@ -19,12 +19,11 @@ namespace {
 // The header's lines up to its closing comment, the source stamp, which must be there.
 std::vector<std::string> Lines(const std::string& path) {
     const std::vector<unsigned char> bytes = ReadWholeFile(path);
-    std::istringstream in(std::string(bytes.begin(), bytes.end()));
     std::vector<std::string> lines;
-    for (std::string line; std::getline(in, line);) lines.push_back(line);
+    for (std::istringstream in(std::string(bytes.begin(), bytes.end())); std::getline(in, lines.emplace_back());) {}
+    lines.pop_back();  // the empty string getline failed on
     if (lines.empty() || lines.back().rfind("#EDF source: ", 0) != 0) return {"no source stamp"};
-    lines.pop_back();
-    return lines;
+    return lines.pop_back(), lines;
 }
 
 bool HasRecordFiles(const CTempDir& out, const std::string& name) { return FileExists(out.File(name + ".hea")) || FileExists(out.File(name + ".dat")); }
@@ -33,8 +32,7 @@ bool HasRecordFiles(const CTempDir& out, const std::string& name) { return FileE
 std::vector<unsigned char> Edf(const std::string& version, const std::string& records, const std::string& duration, const std::string& count,
                                const std::vector<RawEdfSignal>& signals, int sampleCount = 10) {
     std::vector<unsigned char> bytes = RawEdfHead(version, records, duration, count, signals);
-    bytes.resize(bytes.size() + 2 * static_cast<size_t>(sampleCount), 0);
-    return bytes;
+    return bytes.resize(bytes.size() + 2 * static_cast<size_t>(sampleCount), 0), bytes;
 }
 
 RawEdfSignal Signal(const std::string& label, const std::string& samplesPerRecord) { return {.label = label, .samplesPerRecord = samplesPerRecord}; }
@@ -49,16 +47,14 @@ RawEdfSignal Signal(const std::string& label, const std::string& samplesPerRecor
 TEST(Edf2Mit, WritesTheHeaderLinesWorkedByHand) {
     struct Case { std::vector<RawEdfSignal> signals; const char* duration; std::vector<std::string> lines; };
     const Case cases[] = {
-        {{Signal("A", "100"), Signal("EDF Annotations", "30"), Signal("B", "200")}, "1",
-         {"f 2 100 200", "f.dat 16 10(1)/uV 15 0 0 0 0 A", "f.dat 16x2 10(1)/uV 15 0 0 0 0 B"}}, {{{"W", "uV", "-3276.80", "3276.7", "-32768", "32767", "100"},
-          {"X", "mV", "1", "101", "-2048", "2047", "100"},            // 4095 / 100; trunc(2047 - 4135.95 + 1)
-          {"Fpz-Cz", "uV", "-200", "200", "-32768", "32767", "100"},  // baseline 0 is the ADC zero
-          {"NoUnit", "", "0", "100", "-2048", "2047", "100"}, {"Temp", "deg C", "0", "100", "-2048", "2047", "100"},      // a blank would split the header token
-          {"P", "mV(p)", "-5", "5", "0", "4095", "100"},              // baseline 2048 is the ADC zero, so "(p)" would read as one
-          {"V1\nf.dat", "mV", "0", "100", "-2048", "2047", "100"}},   // a line end would forge a signal line
+        {{Signal("A", "100"), Signal("EDF Annotations", "30"), Signal("B", "200")}, "1", {"f 2 100 200", "f.dat 16 10(1)/uV 15 0 0 0 0 A", "f.dat 16x2 10(1)/uV 15 0 0 0 0 B"}},
+        {{{"W", "uV", "-3276.80", "3276.7", "-32768", "32767", "100"}, {"X", "mV", "1", "101", "-2048", "2047", "100"},  // 4095 / 100; trunc(2047 - 4135.95 + 1)
+          {"Fpz-Cz", "uV", "-200", "200", "-32768", "32767", "100"}, {"NoUnit", "", "0", "100", "-2048", "2047", "100"},  // baseline 0 is the ADC zero
+          {"Temp", "deg C", "0", "100", "-2048", "2047", "100"},  // a blank would split the header token
+          {"P", "mV(p)", "-5", "5", "0", "4095", "100"},           // baseline 2048 is the ADC zero, so "(p)" would read as one
+          {"V1\nf.dat", "mV", "0", "100", "-2048", "2047", "100"}},  // a line end would forge a signal line
          "1", {"f 7 100 200", "f.dat 16 10(1)/uV 15 0 0 0 0 W", "f.dat 16 40.95(-2087)/mV 11 0 0 0 0 X", "f.dat 16 163.8375/uV 15 0 0 0 0 Fpz-Cz",
-          "f.dat 16 40.95(-2047)/ 11 0 0 0 0 NoUnit", "f.dat 16 40.95(-2047)/deg_C 11 0 0 0 0 Temp", "f.dat 16 409.5/mV_p_ 11 2048 0 0 0 P",
-          "f.dat 16 40.95(-2047)/mV 11 0 0 0 0 V1_f.dat"}},
+               "f.dat 16 40.95(-2047)/ 11 0 0 0 0 NoUnit", "f.dat 16 40.95(-2047)/deg_C 11 0 0 0 0 Temp", "f.dat 16 409.5/mV_p_ 11 2048 0 0 0 P", "f.dat 16 40.95(-2047)/mV 11 0 0 0 0 V1_f.dat"}},
         {{Signal("ECG", "250"), Signal("ECG", "256")}, "1", {"f 2 2 4", "f.dat 16x125 10(1)/uV 15 0 0 0 0 ECG", "f.dat 16x128 10(1)/uV 15 0 0 0 0 ECG"}},
         {{Signal("ECG", "51"), Signal("ECG", "200")}, "1", {"f 2 1 2", "f.dat 16x51 10(1)/uV 15 0 0 0 0 ECG", "f.dat 16x200 10(1)/uV 15 0 0 0 0 ECG"}},
         {{Signal("ECG", "100")}, "0.5", {"f 1 200 200", "f.dat 16 10(1)/uV 15 0 0 0 0 ECG"}}};
@@ -67,10 +63,9 @@ TEST(Edf2Mit, WritesTheHeaderLinesWorkedByHand) {
         WriteBinaryFile(dir.File("f.edf"), RawEdfFile(c.signals, 2, [](int s, long long n) { return static_cast<short>(s * 10000 + n); }, c.duration));
         ASSERT_TRUE(WFDBConvertEDF(dir.File("f.edf").c_str(), dir.Path().c_str())) << c.lines[0];
         EXPECT_EQ(Lines(dir.File("f.hea")), c.lines);
-        if (c.lines[0] != "f 2 100 200") continue;
-        std::vector<int> expected;
-        for (int frame = 0; frame < 200; ++frame) expected.insert(expected.end(), {frame, 20000 + 2 * frame, 20001 + 2 * frame});
-        EXPECT_EQ(DecodeFile16(dir.File("f.dat")), expected);
+        std::vector<int> expected;  // the sample order of the first row
+        for (int frame = 0; frame < 200 && &c == cases; ++frame) expected.insert(expected.end(), {frame, 20000 + 2 * frame, 20001 + 2 * frame});
+        EXPECT_TRUE(expected.empty() || DecodeFile16(dir.File("f.dat")) == expected);
     }
 }
 
@@ -96,26 +91,20 @@ TEST(Edf2Mit, ConvertsOnlyCompleteRecords) {
 // 2^32 + 512: a record far larger than the file, whose size a 32-bit sum would wrap to 512 (or to 0 with 67108864 samples).
 TEST(Edf2Mit, RefusesFilesItCannotConvertTruthfully) {
     const std::vector<RawEdfSignal> one(1);
-    auto with = [](std::string RawEdfSignal::*field, const char* value, const char* duration = "1") {
-        RawEdfSignal s;
-        s.*field = value;
-        return Edf("0", "1", duration, "1", {s});
-    };
     const std::vector<unsigned char> cases[] = {
         Edf("1", "1", "1", "1", one), Edf("0.", "1", "1", "1", one),  // versions other than "0"
         Edf("0", "1", "1", "0", {}), Edf("0", "1", "1", "-1", {}), Edf("0", "1", "1", "3", one),  // no signals, or more than headers
         Edf("0", "1", "0", "1", one), Edf("0", "1", "", "1", one), Edf("0", "1", "-1", "1", one),  // durations 0, blank, negative
         // no samples per record, equal digital limits, equal physical limits
-        with(&RawEdfSignal::samplesPerRecord, "0"), with(&RawEdfSignal::digitalMin, "32767"), with(&RawEdfSignal::physicalMin, "3276.7"),
+        Edf("0", "1", "1", "1", {Signal("ECG", "0")}), Edf("0", "1", "1", "1", {{.digitalMin = "32767"}}), Edf("0", "1", "1", "1", {{.physicalMin = "3276.7"}}),
         // a frame frequency below 1, a frame longer than a record, only an annotation signal
-        with(&RawEdfSignal::samplesPerRecord, "1", "3"), with(&RawEdfSignal::samplesPerRecord, "1", "0.6"), with(&RawEdfSignal::label, "EDF Annotations"),
+        Edf("0", "1", "3", "1", {Signal("ECG", "1")}), Edf("0", "1", "0.6", "1", {Signal("ECG", "1")}), Edf("0", "1", "1", "1", {Signal("EDF Annotations", "10")}),
         Edf("0", "1", "1", "32", std::vector<RawEdfSignal>(32, Signal("ECG", "67108872")), 300),
         Edf("0", "1", "1", "32", std::vector<RawEdfSignal>(32, Signal("ECG", "67108864")), 300)};
     CTempDir dir;
     for (const std::vector<unsigned char>& bytes : cases) {
         WriteBinaryFile(dir.File("bad.edf"), bytes);
-        EXPECT_FALSE(WFDBConvertEDF(dir.File("bad.edf").c_str(), dir.Path().c_str()) || FileExists(dir.File("bad.hea")) || FileExists(dir.File("bad.dat")))
-            << &bytes - cases;
+        EXPECT_FALSE(WFDBConvertEDF(dir.File("bad.edf").c_str(), dir.Path().c_str()) || HasRecordFiles(dir, "bad")) << &bytes - cases;
     }
 }
 
@@ -134,9 +123,8 @@ TEST(Edf2Mit, RefusesFilesNotNamedAsEdfCutsTheRecordNameTo15CharactersAndStampsT
     std::string before, after;
     ASSERT_TRUE(fd >= 0 && fstat(fd, &info) == 0 && ReadEDFSourceStamp(fd, before));
     const timespec times[2] = {info.st_atim, info.st_mtim};
-    ASSERT_TRUE(pwrite(fd, "x", 1, 3 * 256 - 1) == 1 && futimens(fd, times) == 0 && ReadEDFSourceStamp(fd, after));
+    EXPECT_TRUE(pwrite(fd, "x", 1, 3 * 256 - 1) == 1 && futimens(fd, times) == 0 && ReadEDFSourceStamp(fd, after) && before != after);
     close(fd);
-    EXPECT_NE(before, after);
 }
 
 // Another converter wrote test_generator_2 from the same recording in 1 Hz frames of 200

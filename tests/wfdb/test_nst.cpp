@@ -18,8 +18,8 @@ using CSignals = std::vector<std::vector<int>>;  // [signal][frame]
 std::string WriteRecord(const CTempDir& dir, const std::string& name, const CSignals& signals, int frequency, int format, const std::string& gain = "200", int zero = 0) {
     const size_t count = signals.size(), frames = signals[0].size();
     std::string text = name + " " + std::to_string(count) + " " + std::to_string(frequency) + " " + std::to_string(frames) + "\n";
-    for (size_t s = 0; s < count; ++s) text += name + ".dat " + std::to_string(format) + " " + gain + " 12 " + std::to_string(zero) + " 0 0 0 lead" + std::to_string(s) + "\n";
     std::vector<int> samples;
+    for (size_t s = 0; s < count; ++s) text += name + ".dat " + std::to_string(format) + " " + gain + " 12 " + std::to_string(zero) + " 0 0 0 lead" + std::to_string(s) + "\n";
     for (size_t k = 0; k < count * frames; ++k) samples.push_back(signals[k % count][k / count]);
     WriteTextFile(dir.File(name + ".hea"), text);
     WriteBinaryFile(dir.File(name + ".dat"), format == 16 ? Pack16(samples) : Pack212(samples));
@@ -29,8 +29,7 @@ std::string WriteRecord(const CTempDir& dir, const std::string& name, const CSig
 // The output record read back through the library.
 CSignals ReadOutput(const std::string& outputPath) {
     CWFDBHeaderPtr header = ReadHeaderAt(outputPath + ".hea");
-    if (header == nullptr || !WFDBLoadSignal(GetRecordDirectory(outputPath).c_str(), header.get())) return {};
-    return SplitSignals(ReadAllRaw(header.get()), header->NumberOfSignals);
+    return header == nullptr || !WFDBLoadSignal(GetRecordDirectory(outputPath).c_str(), header.get()) ? CSignals{} : SplitSignals(ReadAllRaw(header.get()), header->NumberOfSignals);
 }
 
 // One signal per level: frames samples of +level, -level, ... or, with a step, a sawtooth through
@@ -46,8 +45,7 @@ CSignals Signals(const std::vector<int>& levels, int frames, int step = 0, int s
 
 // Configured through the exported setters, run through the staged entry.
 int RunTest(std::string signal, std::vector<std::pair<std::string, double>> noises, const std::string& output) {
-    WFDBNoiseTestExSetSignal(signal.data());
-    WFDBNoiseTestExResetNoise();
+    WFDBNoiseTestExSetSignal(signal.data()), WFDBNoiseTestExResetNoise();
     for (auto& [path, snr] : noises) WFDBNoiseTestExAddNoise(path.data(), snr);
     return NSTOutput(output.c_str());
 }
@@ -64,10 +62,8 @@ int RunTest(std::string signal, std::vector<std::pair<std::string, double>> nois
 // offsets become -509 and -1273. A second noise record, silent and without a sampling frequency, adds nothing.
 TEST(NoiseStressTest, MixesScaledNoiseInAlternatingStretches) {
     CTempDir dir;
-    const std::string ecg = WriteRecord(dir, "ecg", Signals({600, 1500}, 12000), 10, 212);
-    const std::string noise = WriteRecord(dir, "noise", Signals({360}, 10801), 10, 16);
-    const std::string silent = WriteRecord(dir, "silent", CSignals(1, std::vector<int>(5, 33)), 0, 16);
-    ASSERT_EQ(RunTest(ecg, {{noise, 0.0}, {silent, 6.0}}, dir.File("out")), kNSTSucceeded);
+    const std::string ecg = WriteRecord(dir, "ecg", Signals({600, 1500}, 12000), 10, 212), noise = WriteRecord(dir, "noise", Signals({360}, 10801), 10, 16);
+    ASSERT_EQ(RunTest(ecg, {{noise, 0.0}, {WriteRecord(dir, "silent", CSignals(1, std::vector<int>(5, 33)), 0, 16), 6.0}}, dir.File("out")), kNSTSucceeded);
     const CSignals output = ReadOutput(dir.File("out"));
     ASSERT_TRUE(output.size() == 2 && output[0].size() == 12000 && output[1].size() == 12000);
     int mismatches = 0;
@@ -75,8 +71,7 @@ TEST(NoiseStressTest, MixesScaledNoiseInAlternatingStretches) {
         const bool isEven = k % 2 == 0, isClean = k < 3000 || (k < 11400 && (k - 3000) / 1200 % 2 == 1);
         std::pair<int, int> expected = isEven ? std::pair(1108, 2047) : std::pair(-600, -1500);  // noise on, to frame 10800
         if (isClean) expected = isEven ? std::pair(600, 1500) : std::pair(-600, -1500);
-        else if (k >= 11400) expected = isEven ? std::pair(1109, 2047) : std::pair(-91, -227);
-        else if (k > 10800) expected = isEven ? std::pair(599, 1499) : std::pair(-91, -227);
+        else if (k > 10800) expected = isEven ? std::pair(k >= 11400 ? 1109 : 599, k >= 11400 ? 2047 : 1499) : std::pair(-91, -227);
         mismatches += std::pair(output[0][k], output[1][k]) != expected;
     }
     EXPECT_EQ(mismatches, 0);
@@ -91,8 +86,8 @@ TEST(NoiseStressTest, CopiesARecordShorterThanFiveMinutesWithEverySignal) {
         const std::string ecg = WriteRecord(dir, "ecg", Signals(levels, 1001, 7, -7), 360, 212, "100(-7)/mV", 3);
         ASSERT_EQ(RunTest(ecg, {{WriteRecord(dir, "noise", Signals({3, 4}, 400, 7), 360, 16), 0.0}}, dir.File("out")), kNSTSucceeded);
         std::string lines = "out " + std::to_string(signals) + " 360 1001\n";
-        for (size_t s = 0; s < signals; ++s) lines += "out.dat 212 100(0)/mV 12 3 0 0 0 lead" + std::to_string(s) + "\n";
         const std::vector<unsigned char> text = ReadWholeFile(dir.File("out.hea"));
+        for (size_t s = 0; s < signals; ++s) lines += "out.dat 212 100(0)/mV 12 3 0 0 0 lead" + std::to_string(s) + "\n";
         EXPECT_EQ(std::tuple(ReadOutput(dir.File("out")), ReadWholeFile(dir.File("out.dat")).size(), std::string(text.begin(), text.end())),
                   std::tuple(Signals(levels, 1001, 7), signals * 1001 / 2 * 3 + signals % 2 * 2, lines)) << signals;
     }
@@ -106,8 +101,7 @@ TEST(NoiseStressTest, RefusesWhatItCannotReadOrWriteAndLeavesNothing) {
     std::string signal = WriteRecord(dir, "ecg", ramps, 360, 212), noise = WriteRecord(dir, "noise", ramps, 360, 16);
     std::string idle = WriteRecord(dir, "idle", ramps, 0, 212), missing = dir.File("missing.hea"), output = dir.File("out");  // idle: no frequency
     WriteTextFile(dir.File("nosig.hea"), "nosig 2 360 400\n");  // declares signals, holds none
-    WriteTextFile(dir.File("odd.hea"), "odd 1 360 400\nodd.dat 80\n");
-    WriteBinaryFile(dir.File("odd.dat"), std::vector<unsigned char>(400, 0));
+    WriteTextFile(dir.File("odd.hea"), "odd 1 360 400\nodd.dat 80\n"), WriteBinaryFile(dir.File("odd.dat"), std::vector<unsigned char>(400, 0));
     ASSERT_EQ(mkdir(dir.File("blocked.hea").c_str(), 0700), 0);  // the header cannot be created
     const std::tuple<std::string, std::string, std::string, int> cases[] = {
         {missing, noise, output, kNSTCannotLoad}, {signal, missing, output, kNSTCannotLoad}, {signal, dir.File("nosig.hea"), output, kNSTCannotLoad},
@@ -123,14 +117,12 @@ TEST(NoiseStressTest, RefusesWhatItCannotReadOrWriteAndLeavesNothing) {
         EXPECT_FALSE(FileExists(out + ".dat") || (FileExists(out + ".hea") && out != dir.File("blocked"))) << out;
     }
     EXPECT_EQ(RunTest(signal, {}, output), kNSTIncomplete);  // no noise record
-    NSTSetSignal(nullptr);
-    EXPECT_EQ(NSTOutput(nullptr), kNSTIncomplete);
+    EXPECT_EQ((NSTSetSignal(nullptr), NSTOutput(nullptr)), kNSTIncomplete);
     std::string record = dir.File("ecg"), first = dir.File("first"), second = dir.File("a_rather_long_output.v2");
     ASSERT_TRUE(WFDBNoiseTest(record.data(), noise.data(), first.data(), 6) && WFDBNoiseTestExOutput(second.data()));
-    EXPECT_EQ(ReadWholeFile(first + ".dat"), ReadWholeFile(second + ".dat"));
-    ASSERT_EQ(g_vecNoiseItem.size(), 1u);
-    EXPECT_EQ(std::tuple(g_vecNoiseItem[0].WFDBHeader, g_vecNoiseItem[0].SignalNoiseRatio), std::tuple(nullptr, 6.0));
     const std::vector<unsigned char> text = ReadWholeFile(second + ".hea");
+    ASSERT_EQ(std::pair(ReadWholeFile(first + ".dat"), g_vecNoiseItem.size()), std::pair(ReadWholeFile(second + ".dat"), size_t(1)));
+    EXPECT_EQ(std::tuple(g_vecNoiseItem[0].WFDBHeader, g_vecNoiseItem[0].SignalNoiseRatio), std::tuple(nullptr, 6.0));
     EXPECT_EQ(std::string(text.begin(), text.begin() + 53), "a_rather_long_o 2 360 400\na_rather_long_output.v2.dat");
     EXPECT_FALSE(WFDBNoiseTest(missing.data(), noise.data(), first.data(), 6));
 }
@@ -141,7 +133,7 @@ TEST(NoiseStressTestRecords, SixteenBitRecordShorterThanFiveMinutesIsCopiedExact
     TAVO_REQUIRE_SHARED_DATA();
     CTempDir dir;
     ASSERT_EQ(RunTest(SharedRecordFile("s0010_re.hea"), {{WriteRecord(dir, "noise", Signals({3, 4}, 400, 7), 1000, 16), 6.0}}, dir.File("out")), kNSTSucceeded);
-    EXPECT_TRUE(ReadWholeFile(dir.File("out.dat")) == ReadWholeFile(SharedRecordFile("s0010_re.dat")));
     CWFDBHeaderPtr header = ReadHeaderAt(dir.File("out.hea"));
+    EXPECT_TRUE(ReadWholeFile(dir.File("out.dat")) == ReadWholeFile(SharedRecordFile("s0010_re.dat")));
     EXPECT_TRUE(header != nullptr && header->NumberOfSignals == 12 && header->Signal[11].Format == 16 && header->Signal[11].ADCResolution == 16);
 }

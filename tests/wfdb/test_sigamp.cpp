@@ -19,17 +19,14 @@ std::vector<double> AmplitudesAt(std::string path) {
     int signals = -1;
     double* amplitude = WFDBSignalAmplitudeEx(path.data(), &signals);
     std::vector<double> values(amplitude, amplitude + (amplitude != nullptr ? signals : 0));
-    WFDBMemFree(amplitude);
-    return values;
+    return WFDBMemFree(amplitude), values;
 }
 
-// The record's rec.atr, holding the beats.
+// The record's rec.atr, holding the beats; the last beat is whole once the word after it is read.
 void WriteBeats(const CTestRecord& record, const CBeats& beats) {
     std::vector<int> words;
-    int time = 0;
-    for (const auto& [sample, code] : beats) words.push_back((code << 10) | (sample - std::exchange(time, sample)));
-    words.push_back(0);  // the last beat is whole once the word after it is read
-    WriteBinaryFile(record.dir.File("rec.atr"), Pack16(words));
+    for (int time = 0; const auto& [sample, code] : beats) words.push_back((code << 10) | (sample - std::exchange(time, sample)));
+    WriteBinaryFile(record.dir.File("rec.atr"), Pack16((words.push_back(0), words)));
 }
 
 // Amplitude of a one-signal record (gain 200), measured around the beats when there are any.
@@ -44,6 +41,7 @@ double Amplitude(const std::vector<int>& samples, const CBeats& beats, int frequ
 // so that every window's peak to peak is that height.
 std::vector<int> SpikeTrain(const std::vector<int>& heights, CBeats& beats) {
     std::vector<int> samples(100 * heights.size() + 200, 0);
+    beats.clear();
     for (size_t k = 0; k < heights.size(); ++k) samples[100 + 100 * k] = heights[k], beats.emplace_back(static_cast<int>(100 + 100 * k), 1);
     return samples;
 }
@@ -58,32 +56,22 @@ TEST(SignalAmplitude, AveragesTheMiddle270OfThe300BeatSlotsAndTruncates) {
     std::vector<int> heights(15, 1);
     for (const auto& [count, height] : std::vector<std::pair<int, int>>{{117, 1234}, {153, 1235}, {15, 5000}, {40, 30000}}) heights.insert(heights.end(), count, height);
     std::vector<int> samples = SpikeTrain(heights, beats);
-    for (const auto& [sample, code] : beats) {
-        withVentricular.insert(withVentricular.end(), {{sample, code}, {sample + 50, 5}});
-        samples[sample + 50] = -20000;
-    }
+    for (const auto& [sample, code] : beats) withVentricular.insert(withVentricular.end(), {{sample, code}, {sample + 50, 5}}), samples[sample + 50] = -20000;
     EXPECT_DOUBLE_EQ(Amplitude(samples, withVentricular), 1234.56666);
     // A window runs a twentieth of a second each side, ends included; empty slots count as 0: 85 slots of
     // peak to peak 16 stay in the middle, 1360 / 270.
     for (const auto& [frequency, half] : {std::pair{360, 18}, std::pair{250, 12}}) {
-        beats.clear();
-        samples.assign(100 * 100 + 100, 0);
-        for (int at = 50; at < 10000; at += 100) {
-            beats.emplace_back(at, 1);
-            samples[at - half] = -7, samples[at + half] = 9, samples[at - half - 1] = -500, samples[at + half + 1] = 500;
-        }
+        samples = SpikeTrain(std::vector<int>(100, 0), beats);
+        for (auto& [at, code] : beats) at -= 50, samples[at - half] = -7, samples[at + half] = 9, samples[at - half - 1] = -500, samples[at + half + 1] = 500;
         EXPECT_DOUBLE_EQ(Amplitude(samples, beats, frequency), 5.03703) << frequency;
     }
-    beats.clear();  // amplitudes beyond the 32-bit truncation range are kept
-    samples = SpikeTrain(std::vector<int>(300, 30000), beats);
+    samples = SpikeTrain(std::vector<int>(300, 30000), beats);  // amplitudes beyond the 32-bit truncation range are kept
     for (const auto& beat : beats) samples[beat.first + 1] = -30000;
     EXPECT_EQ(Amplitude(samples, beats), 60000.0);
     // 20000 samples of 300 beats of 50: the window of the beat at 19900 is cut at the end, not wrapped to
     // the 7000 at the start, and the beat at 20000 ends the measuring: 184 x 50 / 270.
-    beats.clear();
     samples = SpikeTrain(std::vector<int>(300, 50), beats);
-    samples.resize(20000);
-    samples[0] = 7000;
+    samples.resize(20000), samples[0] = 7000;
     EXPECT_DOUBLE_EQ(Amplitude(samples, beats), 34.07407);
     beats.insert(beats.begin(), {10, 1});  // a window starting before the record ends the measuring at once
     EXPECT_EQ(Amplitude(samples, beats), 0.0);
