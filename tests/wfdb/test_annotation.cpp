@@ -28,8 +28,7 @@ struct CAnnotatedRecord {
     bool isLoaded = false;
 
     explicit CAnnotatedRecord(const std::vector<unsigned char>& bytes) {
-        WriteTextFile(dir.File("rec.hea"), "rec 0 360 0\n");
-        WriteBinaryFile(dir.File("rec.atr"), bytes);
+        WriteTextFile(dir.File("rec.hea"), "rec 0 360 0\n"), WriteBinaryFile(dir.File("rec.atr"), bytes);
         header = ReadHeaderAt(dir.File("rec.hea"));
         isLoaded = WFDBLoadAnnotation(dir.File("rec.atr").c_str(), header.get());
         EXPECT_EQ(isLoaded, GetAnnotationFile(header.get()) != nullptr);
@@ -49,7 +48,7 @@ struct CAnnotatedRecord {
 
 // Word 0x0412 is code 1 at interval 18. SUB belongs to one annotation; NUM and CHN hold until changed, also
 // across a rewind; SKIP wraps modulo 2^32. Before the first annotation SUB and AUX belong to none.
-TEST(Annotation, AppliesModifierWordsAndSkipsToTheAnnotations) {
+TEST(Annotation, AppliesModifierWordsSkipsAndAuxiliaryTextToTheAnnotations) {
     EXPECT_EQ(CAnnotatedRecord({0x12, 0x04, 0x00, 0x00}).ReadAll(), std::vector<std::string>{"18 1 0 0 0 []"});
     CAnnotatedRecord record(CAnnotationFile().Word(kSub, 9).Aux(1, std::string("z\0", 2)).Word(kChn, 4).Skip(50).Word(1, 5)
                                 .Word(kSub, 3).Word(1, 10).Word(kChn, 2).Word(5, 1).Word(kNum, 9).Word(kSub, 1023).Word(1, 1023)
@@ -63,10 +62,7 @@ TEST(Annotation, AppliesModifierWordsAndSkipsToTheAnnotations) {
     CWFDBHeaderPtr bare = ReadHeaderAt(record.dir.File("rec.hea"));
     WFDBAnnotationSeekBegin(nullptr), WFDBAnnotationSeekBegin(bare.get());
     EXPECT_FALSE(WFDBNextAnnotation(bare.get(), &annotation));  // a header without a stream reads nothing
-}
-
-// The padding byte of an odd count is read past.
-TEST(Annotation, KeepsAuxiliaryTextUpToItsFirstNulAndAtMost31Characters) {
+    // Auxiliary text up to its first NUL and at most 31 characters; the padding byte of an odd count is read past.
     struct Case { int count; std::string stored, text; };
     for (const Case& c : {Case{3, std::string("abc\0", 4), "abc"}, Case{4, "wxyz", "wxyz"}, Case{3, std::string("a\0c\0", 4), "a"}, Case{0, "", ""},
                           Case{40, std::string(40, 'q'), std::string(31, 'q')}, Case{255, std::string(256, 'r'), std::string(31, 'r')}}) {

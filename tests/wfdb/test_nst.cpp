@@ -21,9 +21,8 @@ std::string WriteRecord(const CTempDir& dir, const std::string& name, const CSig
     std::vector<int> samples;
     for (size_t s = 0; s < count; ++s) text += name + ".dat " + std::to_string(format) + " " + gain + " 12 " + std::to_string(zero) + " 0 0 0 lead" + std::to_string(s) + "\n";
     for (size_t k = 0; k < count * frames; ++k) samples.push_back(signals[k % count][k / count]);
-    WriteTextFile(dir.File(name + ".hea"), text);
     WriteBinaryFile(dir.File(name + ".dat"), format == 16 ? Pack16(samples) : Pack212(samples));
-    return dir.File(name + ".hea");
+    return WriteTextFile(dir.File(name + ".hea"), text), dir.File(name + ".hea");
 }
 
 // The output record read back through the library.
@@ -36,9 +35,8 @@ CSignals ReadOutput(const std::string& outputPath) {
 // -150..150 rising by step x level; each moved by shift.
 CSignals Signals(const std::vector<int>& levels, int frames, int step = 0, int shift = 0) {
     CSignals signals(levels.size(), std::vector<int>(frames));
-    for (size_t i = 0; i < levels.size() * frames; ++i) {
-        const int level = levels[i / frames], k = static_cast<int>(i % frames);
-        signals[i / frames][k] = shift + (step != 0 ? (k * step * level) % 301 - 150 : k % 2 == 0 ? level : -level);
+    for (size_t s = 0; s < levels.size(); ++s) {
+        for (int k = 0; k < frames; ++k) signals[s][k] = shift + (step != 0 ? (k * step * levels[s]) % 301 - 150 : k % 2 == 0 ? levels[s] : -levels[s]);
     }
     return signals;
 }
