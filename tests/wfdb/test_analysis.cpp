@@ -126,7 +126,7 @@ int RunTest(std::string signal, std::vector<std::pair<std::string, double>> nois
 
 // Word 0x0412 is code 1 at interval 18. SUB belongs to one annotation; NUM and CHN hold until changed, also
 // across a rewind; SKIP wraps modulo 2^32. Before the first annotation SUB and AUX belong to none.
-TEST(Annotation, AppliesModifierWordsSkipsAndAuxiliaryTextToTheAnnotations) {
+TEST(Annotation, AppliesModifierWordsSkipsAndAuxiliaryTextAndDeliversOnlyWholeAnnotationsOfAFileCutAnywhere) {
     EXPECT_EQ(CAnnotatedRecord({0x12, 0x04, 0x00, 0x00}).ReadAll(), std::vector<std::string>{"18 1 0 0 0 []"});
     CAnnotatedRecord record(CAnnotationFile().Word(kSub, 9).Aux(1, std::string("z\0", 2)).Word(kChn, 4).Skip(50).Word(1, 5)
                                 .Word(kSub, 3).Word(1, 10).Word(kChn, 2).Word(5, 1).Word(kNum, 9).Word(kSub, 1023).Word(1, 1023)
@@ -147,11 +147,8 @@ TEST(Annotation, AppliesModifierWordsSkipsAndAuxiliaryTextToTheAnnotations) {
         CAnnotatedRecord record(CAnnotationFile().Word(1, 4).Aux(c.count, c.stored).Word(1, 6).Word(0, 0).bytes);
         EXPECT_EQ(record.ReadAll(), (std::vector<std::string>{"4 1 0 0 0 [" + c.text + "]", "10 1 0 0 0 []"})) << c.count;
     }
-}
-
-// Loaded once the first annotation word is whole; an annotation is delivered once the word after its
-// last modifier has been read.
-TEST(Annotation, RefusesFilesWithoutAFirstWordAndDeliversOnlyWholeAnnotationsOfAFileCutAnywhere) {
+    // Loaded once the first annotation word is whole; an annotation is delivered once the word after its
+    // last modifier has been read.
     const std::vector<unsigned char> whole = CAnnotationFile().Skip(2).Aux(1, "a ").Word(1, 10).Aux(5, std::string("hello\0", 6))
         .Word(1, 20).Skip(300).Word(kSub, 2).Word(1, 30).Word(kChn, 1).Word(1, 40).Word(0, 0).bytes;
     for (size_t cut = 0; cut <= whole.size(); ++cut) {
@@ -161,7 +158,6 @@ TEST(Annotation, RefusesFilesWithoutAFirstWordAndDeliversOnlyWholeAnnotationsOfA
         EXPECT_TRUE(all.empty() || all[0] == "12 1 0 0 0 [hello]") << cut;
     }
     CAnnotatedRecord empty({0, 0});  // loaded, with nothing to read
-    WFDB_ANNOTATION annotation;
     EXPECT_TRUE(empty.isLoaded && empty.ReadAll().empty());
     EXPECT_FALSE(WFDBNextAnnotation(empty.header.get(), nullptr) || WFDBNextAnnotation(nullptr, &annotation));
     EXPECT_FALSE(WFDBLoadAnnotation(empty.dir.File("missing.atr").c_str(), empty.header.get()) || WFDBLoadAnnotation(nullptr, empty.header.get()) ||
@@ -220,8 +216,9 @@ TEST(SignalAmplitude, OpensARecordByItsPathAndRefusesWhatItCannotOpen) {
 
 // Worked out once from the stored samples and beats by a script of its own: peak to peak around
 // the beats of 100s and 100, RMS windows of s0010_re (no annotation file).
-TEST(SignalAmplitudeRecords, MatchAmplitudesWorkedFromTheirSamples) {
+TEST(AnalysisRecords, AmplitudesMatchThoseWorkedFromTheirSamplesAndNoiseAddedToASixteenBitRecordCopiesIt) {
     TAVO_REQUIRE_SHARED_DATA();
+    CTempDir dir;
     for (const auto& [name, expected] : std::vector<std::pair<std::string, std::vector<double>>>{
              {"100s", {63.22592, 40.96296}}, {"100", {293.31111, 189.53333}},
              {"s0010_re", {72.12079, 72.06635, 113.32268, 44.48465, 87.48361, 88.43052, 115.1248, 134.00809, 161.09885, 90.79273, 62.43511, 49.2101}}}) {
@@ -229,6 +226,12 @@ TEST(SignalAmplitudeRecords, MatchAmplitudesWorkedFromTheirSamples) {
         ASSERT_EQ(amplitudes.size(), expected.size()) << name;
         for (size_t s = 0; s < expected.size(); ++s) EXPECT_NEAR(amplitudes[s], expected[s], 1.001e-5) << name << " " << s;
     }
+    // s0010_re is 38.4 s of 16-bit samples at gain 2000 and baseline 0: the output is a copy,
+    // byte for byte, in format 16 at the input's resolution.
+    ASSERT_EQ(RunTest(SharedRecordFile("s0010_re.hea"), {{WriteRecord(dir, "noise", Signals({3, 4}, 400, 7), 1000, 16), 6.0}}, dir.File("out")), kNSTSucceeded);
+    CWFDBHeaderPtr header = ReadHeaderAt(dir.File("out.hea"));
+    EXPECT_TRUE(ReadWholeFile(dir.File("out.dat")) == ReadWholeFile(SharedRecordFile("s0010_re.dat")));
+    EXPECT_TRUE(header != nullptr && header->NumberOfSignals == 12 && header->Signal[11].Format == 16 && header->Signal[11].ADCResolution == 16);
 }
 
 // At 10 Hz: 3000 clean frames, then noise on and off every 1200. ECG +-600 and +-1500 over 12000 frames
@@ -302,15 +305,4 @@ TEST(NoiseStressTest, RefusesWhatItCannotReadOrWriteAndLeavesNothing) {
     EXPECT_EQ(std::tuple(g_vecNoiseItem[0].WFDBHeader, g_vecNoiseItem[0].SignalNoiseRatio), std::tuple(nullptr, 6.0));
     EXPECT_EQ(std::string(text.begin(), text.begin() + 53), "a_rather_long_o 2 360 400\na_rather_long_output.v2.dat");
     EXPECT_FALSE(WFDBNoiseTest(missing.data(), noise.data(), first.data(), 6));
-}
-
-// s0010_re is 38.4 s of 16-bit samples at gain 2000 and baseline 0: the output is a copy,
-// byte for byte, in format 16 at the input's resolution.
-TEST(NoiseStressTestRecords, SixteenBitRecordShorterThanFiveMinutesIsCopiedExactly) {
-    TAVO_REQUIRE_SHARED_DATA();
-    CTempDir dir;
-    ASSERT_EQ(RunTest(SharedRecordFile("s0010_re.hea"), {{WriteRecord(dir, "noise", Signals({3, 4}, 400, 7), 1000, 16), 6.0}}, dir.File("out")), kNSTSucceeded);
-    CWFDBHeaderPtr header = ReadHeaderAt(dir.File("out.hea"));
-    EXPECT_TRUE(ReadWholeFile(dir.File("out.dat")) == ReadWholeFile(SharedRecordFile("s0010_re.dat")));
-    EXPECT_TRUE(header != nullptr && header->NumberOfSignals == 12 && header->Signal[11].Format == 16 && header->Signal[11].ADCResolution == 16);
 }

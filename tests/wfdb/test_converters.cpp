@@ -73,7 +73,7 @@ TEST(Edf2Mit, WritesTheHeaderLinesWorkedByHand) {
 
 // Only complete data records, and no more than the head counts, are converted, and the header counts those:
 // of every cut of a good file with one record more than its head says (a refusal leaving nothing when none is whole).
-TEST(Edf2Mit, ConvertsOnlyCompleteRecords) {
+TEST(Edf2Mit, ConvertsOnlyCompleteRecordsAndRefusesFilesItCannotConvertTruthfully) {
     CTempDir dir;
     std::vector<unsigned char> full = RawEdfFile({Signal("A", "5"), Signal("B", "10")}, 3, [](int s, long long n) { return static_cast<short>(100 * s + n); });
     const size_t head = 256 * 3, recordBytes = 30;
@@ -86,12 +86,9 @@ TEST(Edf2Mit, ConvertsOnlyCompleteRecords) {
         ASSERT_EQ(std::pair(Lines(dir.File("cut.hea"))[0], ReadWholeFile(dir.File("cut.dat")).size()),
                   std::pair(records == 0 ? "no source stamp" : "cut 2 5 " + std::to_string(5 * records), records * recordBytes)) << cut;
     }
-}
-
-// One malformed file per refusal (files cut short are the test above's); none may leave a record behind.
-// 1 sample in 0.6 s: a frame of 2 samples at 1 Hz is more than a record holds. 32 x 67108872 x 2 bytes is
-// 2^32 + 512: a record far larger than the file, whose size a 32-bit sum would wrap to 512 (or to 0 with 67108864 samples).
-TEST(Edf2Mit, RefusesFilesItCannotConvertTruthfully) {
+    // One malformed file per refusal (files cut short are the test above's); none may leave a record behind.
+    // 1 sample in 0.6 s: a frame of 2 samples at 1 Hz is more than a record holds. 32 x 67108872 x 2 bytes is
+    // 2^32 + 512: a record far larger than the file, whose size a 32-bit sum would wrap to 512 (or to 0 with 67108864 samples).
     const std::vector<RawEdfSignal> one(1);
     const std::vector<unsigned char> cases[] = {
         Edf("1", "1", "1", "1", one), Edf("0.", "1", "1", "1", one),  // versions other than "0"
@@ -102,7 +99,6 @@ TEST(Edf2Mit, RefusesFilesItCannotConvertTruthfully) {
         // a frame frequency below 1, a frame longer than a record, only an annotation signal
         Edf("0", "1", "3", "1", {Signal("ECG", "1")}), Edf("0", "1", "0.6", "1", {Signal("ECG", "1")}), Edf("0", "1", "1", "1", {Signal("EDF Annotations", "10")}),
         Edf("0", "1", "1", "32", std::vector<RawEdfSignal>(32, Signal("ECG", "67108872")), 300), Edf("0", "1", "1", "32", std::vector<RawEdfSignal>(32, Signal("ECG", "67108864")), 300)};
-    CTempDir dir;
     for (const std::vector<unsigned char>& bytes : cases) {
         WriteBinaryFile(dir.File("bad.edf"), bytes);
         EXPECT_FALSE(WFDBConvertEDF(dir.File("bad.edf").c_str(), dir.Path().c_str()) || HasRecordFiles(dir, "bad")) << &bytes - cases;
@@ -144,7 +140,7 @@ TEST(Edf2MitRecords, PublicGeneratorFileMatchesAnotherConvertersRecord) {
 
 // Which lines are pairs ("%d,%d,\"%c"): conversion stops at the first that is not; out-of-range
 // values keep their low twelve bits. (100, -5): 0x064, 0xFFB -> 64 F0 FB; (0, 2047): 0x000, 0x7FF -> 00 70 FF.
-TEST(Aha2Mit, PairsBecomeGroupsUntilTheFirstLineThatIsNotAPair) {
+TEST(Aha2Mit, PairsBecomeGroupsUntilTheFirstLineThatIsNotAPairAndRefusalsLeaveNoRecordBehind) {
     CTempDir dir;
     const std::pair<std::string, std::vector<int>> cases[] = {
         {"100,-5,\"N\"\n0,2047,\"V\"\n", {100, -5, 0, 2047}}, {"1,2,\"N\"\r\n3,4,\"N\"\r\n5,6,\"N\"\r\n", {1, 2, 3, 4, 5, 6}}, {"1,2,\"N\"\r3,4,\"N\"\r5,6,\"N\"", {1, 2, 3, 4, 5, 6}},
@@ -160,17 +156,11 @@ TEST(Aha2Mit, PairsBecomeGroupsUntilTheFirstLineThatIsNotAPair) {
         const std::string firstLine = "r 2 250 " + std::to_string(samples.size() / 2) + "\n";
         EXPECT_EQ(std::string(text.begin(), text.begin() + std::min(text.size(), firstLine.size())), firstLine) << input;
         EXPECT_EQ(DecodeFile212(dir.File("r.dat")), samples) << input;
-        if (&samples == &cases[0].second) {
-            EXPECT_EQ(ReadWholeFile(dir.File("r.dat")), (std::vector<unsigned char>{0x64, 0xF0, 0xFB, 0x00, 0x70, 0xFF}));
-            EXPECT_EQ(std::string(text.begin(), text.end()), firstLine + "r.dat 212 400 12 0 100 0 0 ECG0\nr.dat 212 400 12 0 -5 0 0 ECG1\n");
-        }
+        EXPECT_TRUE(&samples != &cases[0].second || (ReadWholeFile(dir.File("r.dat")) == std::vector<unsigned char>{0x64, 0xF0, 0xFB, 0x00, 0x70, 0xFF} &&
+                                                     std::string(text.begin(), text.end()) == firstLine + "r.dat 212 400 12 0 100 0 0 ECG0\nr.dat 212 400 12 0 -5 0 0 ECG1\n"));
     }
-}
-
-// A record path must leave room for its extension within 260 characters: "<folder>/ok" of 256 does not.
-// A directory where the header should go: the signal file written first goes with it.
-TEST(Aha2Mit, RefusalsLeaveNoRecordBehind) {
-    CTempDir dir;
+    // Refusals leave no record behind. A record path must leave room for its extension within 260 characters:
+    // "<folder>/ok" of 256 does not. A directory where the header should go: the signal file written first goes with it.
     for (const char* name : {"rec.TXT", "rec.csv", "my rec.txt", ".txt", "ok.txt"}) WriteTextFile(dir.File(name), "1,2,\"N\"\n");
     for (const char* name : {"rec.TXT", "rec.csv", "my rec.txt", ".txt", "missing.txt"}) EXPECT_FALSE(WFDBConvertAHA(dir.File(name).c_str(), dir.Path().c_str())) << name;
     const std::string ok = dir.File("ok.txt"), wide = dir.File(std::string(252 - dir.Path().size(), 'w')), narrow = wide.substr(0, wide.size() - 1);

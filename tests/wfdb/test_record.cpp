@@ -29,7 +29,7 @@ std::string DescribeHeader(const std::string& path) {
 
 }  // namespace
 
-TEST(WfdbHeader, ReadsTheRecordLineAndTheSignalLinesItDeclares) {
+TEST(WfdbHeader, ReadsTheRecordLineAndParsesTheSignalLinesItDeclaresWithTheirDefaults) {
     const std::string longName(240, 'n'), splitName = std::string(251, 'f') + ".dat";
     const std::string longLine = "a.dat 16 1 16 0 0 0 0 " + std::string(233, 'd');
     const std::pair<std::string, std::string> cases[] = {
@@ -54,12 +54,9 @@ TEST(WfdbHeader, ReadsTheRecordLineAndTheSignalLinesItDeclares) {
     tm expected{45, 27, 17, 15, 7, 94, 0, 0, 0, 0, nullptr};
     WriteTextFile(dir.File("t.hea"), "rec 0 125 10 17:27:45 15/08/1994\n");
     EXPECT_EQ(std::pair(GetRecordTime(ReadHeaderAt(dir.File("t.hea")).get()), GetRecordTime(nullptr)), std::pair(mktime(&expected), time_t(0)));
-}
-
-// Every field in line order: file format x frames : skew + offset, gain(baseline)/unit [units], resolution,
-// zero, initial, checksum, block, [description], reserved bytes.
-TEST(WfdbHeader, ParsesSignalLinesWithTheirDefaults) {
-    const std::pair<const char*, const char*> cases[] = {
+    // Every field in line order: file format x frames : skew + offset, gain(baseline)/unit [units], resolution,
+    // zero, initial, checksum, block, [description], reserved bytes.
+    const std::pair<const char*, const char*> signalLines[] = {
         {"100.dat 212 200 11 1024 995 -22131 0 MLII\r\n", "100.dat 212x1:0+0 200(1024)/-[] 11 1024 995 -22131 0 [MLII] 0"},
         {"x.dat 16x4:8+512 100(-5)/uV 12 0\n", "x.dat 16x4:2+512 100(-5)/u[uV] 12 0 0 0 0 [] 0"}, {"x.dat 212\n", "x.dat 212x1:0+0 200(0)/-[] 0 0 0 0 0 [] 0"},
         {"x.dat 212 200\n", "x.dat 212x1:0+0 200(0)/-[] 12 0 0 0 0 [] 0"}, {"x.dat 80 0\n", "x.dat 80x1:0+0 200(0)/-[] 8 0 0 0 0 [] 0"},
@@ -79,7 +76,7 @@ TEST(WfdbHeader, ParsesSignalLinesWithTheirDefaults) {
         {"t.dat 16 1 16 0 1 2 3  lead two  \n", "t.dat 16x1:0+0 1(0)/-[] 16 0 1 2 3 [ lead two] 0"},
         {"t.dat 16 1 16 0 1 2 3 a description that is long\n", "t.dat 16x1:0+0 1(0)/-[] 16 0 1 2 3 [a description t] 0"},
         {"t.dat 16 1 16 0 1 2 3 sixteen chars  x\n", "t.dat 16x1:0+0 1(0)/-[] 16 0 1 2 3 [sixteen chars] 0"}};
-    for (const auto& [line, expected] : cases) {
+    for (const auto& [line, expected] : signalLines) {
         WFDB_SIGNAL s;
         std::memset(&s, 0x5A, sizeof(s));  // every field must be set by the parser
         ReadHeaderSignal(std::string(line).data(), &s);
