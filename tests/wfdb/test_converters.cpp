@@ -73,7 +73,7 @@ TEST(Edf2Mit, WritesTheHeaderLinesWorkedByHand) {
 
 // Only complete data records, and no more than the head counts, are converted, and the header counts those:
 // of every cut of a good file with one record more than its head says (a refusal leaving nothing when none is whole).
-TEST(Edf2Mit, ConvertsOnlyCompleteRecordsAndRefusesFilesItCannotConvertTruthfully) {
+TEST(Edf2Mit, ConvertsOnlyCompleteRecordsOfFilesNamedAsEdfAndRefusesFilesItCannotConvertTruthfully) {
     CTempDir dir;
     std::vector<unsigned char> full = RawEdfFile({Signal("A", "5"), Signal("B", "10")}, 3, [](int s, long long n) { return static_cast<short>(100 * s + n); });
     const size_t head = 256 * 3, recordBytes = 30;
@@ -86,14 +86,14 @@ TEST(Edf2Mit, ConvertsOnlyCompleteRecordsAndRefusesFilesItCannotConvertTruthfull
         ASSERT_EQ(std::pair(Lines(dir.File("cut.hea"))[0], ReadWholeFile(dir.File("cut.dat")).size()),
                   std::pair(records == 0 ? "no source stamp" : "cut 2 5 " + std::to_string(5 * records), records * recordBytes)) << cut;
     }
-    // One malformed file per refusal (files cut short are the test above's); none may leave a record behind.
+    // One malformed file per refusal (files cut short are above); none may leave a record behind.
     // 1 sample in 0.6 s: a frame of 2 samples at 1 Hz is more than a record holds. 32 x 67108872 x 2 bytes is
     // 2^32 + 512: a record far larger than the file, whose size a 32-bit sum would wrap to 512 (or to 0 with 67108864 samples).
-    const std::vector<RawEdfSignal> one(1);
+    const RawEdfSignal one;
     const std::vector<unsigned char> cases[] = {
-        Edf("1", "1", "1", "1", one), Edf("0.", "1", "1", "1", one),  // versions other than "0"
-        Edf("0", "1", "1", "0", {}), Edf("0", "1", "1", "-1", {}), Edf("0", "1", "1", "3", one),  // no signals, or more than headers
-        Edf("0", "1", "0", "1", one), Edf("0", "1", "", "1", one), Edf("0", "1", "-1", "1", one),  // durations 0, blank, negative
+        Edf("1", "1", "1", "1", {one}), Edf("0.", "1", "1", "1", {one}),  // versions other than "0"
+        Edf("0", "1", "1", "0", {}), Edf("0", "1", "1", "-1", {}), Edf("0", "1", "1", "3", {one}),  // no signals, or more than headers
+        Edf("0", "1", "0", "1", {one}), Edf("0", "1", "", "1", {one}), Edf("0", "1", "-1", "1", {one}),  // durations 0, blank, negative
         // no samples per record, equal digital limits, equal physical limits
         Edf("0", "1", "1", "1", {Signal("ECG", "0")}), Edf("0", "1", "1", "1", {{.digitalMin = "32767"}}), Edf("0", "1", "1", "1", {{.physicalMin = "3276.7"}}),
         // a frame frequency below 1, a frame longer than a record, only an annotation signal
@@ -103,18 +103,13 @@ TEST(Edf2Mit, ConvertsOnlyCompleteRecordsAndRefusesFilesItCannotConvertTruthfull
         WriteBinaryFile(dir.File("bad.edf"), bytes);
         EXPECT_FALSE(WFDBConvertEDF(dir.File("bad.edf").c_str(), dir.Path().c_str()) || HasRecordFiles(dir, "bad")) << &bytes - cases;
     }
-}
-
-// Folder and name rules are the AHA converter's too (its tests hold them); the extension is this converter's.
-// The source stamp tells converted files apart by their whole head: the last byte of the signal headers
-// rewritten in place, size and times kept, changes it.
-TEST(Edf2Mit, RefusesFilesNotNamedAsEdfCutsTheRecordNameTo15CharactersAndStampsTheWholeHead) {
-    CTempDir dir;
+    // Folder and name rules are the AHA converter's too (its tests hold them); the extension is this converter's.
+    // The source stamp tells converted files apart by their whole head: the last byte of the signal headers
+    // rewritten in place, size and times kept, changes it.
     for (const char* name : {"rec.EDF", "rec.edf.txt", "abcdefghijklmnopq.edf"}) WriteBinaryFile(dir.File(name), Edf("0", "1", "1", "2", {RawEdfSignal{}, RawEdfSignal{}}, 20));
     for (const char* name : {"rec.EDF", "rec.edf.txt", "none.edf"}) EXPECT_FALSE(WFDBConvertEDF(dir.File(name).c_str(), dir.Path().c_str())) << name;
     EXPECT_FALSE(WFDBConvertEDF(nullptr, dir.Path().c_str()) || HasRecordFiles(dir, "rec"));
-    EXPECT_TRUE(WFDBConvertEDF(dir.File("abcdefghijklmnopq.edf").c_str(), dir.Path().c_str()));
-    EXPECT_EQ(Lines(dir.File("abcdefghijklmno.hea"))[0], "abcdefghijklmno 2 10 10");
+    EXPECT_TRUE(WFDBConvertEDF(dir.File("abcdefghijklmnopq.edf").c_str(), dir.Path().c_str()) && Lines(dir.File("abcdefghijklmno.hea"))[0] == "abcdefghijklmno 2 10 10");
     const int fd = open(dir.File("rec.EDF").c_str(), O_RDWR | O_CLOEXEC);
     struct stat info {};
     std::string before, after;
@@ -167,9 +162,7 @@ TEST(Aha2Mit, PairsBecomeGroupsUntilTheFirstLineThatIsNotAPairAndRefusalsLeaveNo
     ASSERT_TRUE(mkdir(wide.c_str(), 0700) == 0 && mkdir(narrow.c_str(), 0700) == 0);
     EXPECT_FALSE(WFDBConvertAHA(ok.c_str(), dir.File("no/such/folder").c_str()) || WFDBConvertAHA(ok.c_str(), std::string(256, 'd').c_str()) ||
                  WFDBConvertAHA(nullptr, dir.Path().c_str()) || WFDBConvertAHA(ok.c_str(), nullptr) || WFDBConvertAHA(ok.c_str(), wide.c_str()));
-    EXPECT_TRUE(WFDBConvertAHA(ok.c_str(), narrow.c_str()));
-    ASSERT_EQ(mkdir(dir.File("ok.hea").c_str(), 0700), 0);
-    EXPECT_FALSE(WFDBConvertAHA(ok.c_str(), dir.Path().c_str()));
+    ASSERT_TRUE(WFDBConvertAHA(ok.c_str(), narrow.c_str()) && mkdir(dir.File("ok.hea").c_str(), 0700) == 0);
+    EXPECT_FALSE(WFDBConvertAHA(ok.c_str(), dir.Path().c_str()) || FileExists(wide + "/ok.dat"));
     for (const char* name : {"rec.hea", "rec.dat", "missing.hea", "missing.dat", "ok.dat"}) EXPECT_FALSE(FileExists(dir.File(name))) << name;
-    EXPECT_FALSE(FileExists(wide + "/ok.dat"));
 }

@@ -29,7 +29,7 @@ std::string DescribeHeader(const std::string& path) {
 
 }  // namespace
 
-TEST(WfdbHeader, ReadsTheRecordLineAndParsesTheSignalLinesItDeclaresWithTheirDefaults) {
+TEST(WfdbHeader, ReadsTheRecordLineAndParsesTheSignalLinesItDeclaresWithTheirDefaultsAndSplitsRecordPaths) {
     const std::string longName(240, 'n'), splitName = std::string(251, 'f') + ".dat";
     const std::string longLine = "a.dat 16 1 16 0 0 0 0 " + std::string(233, 'd');
     const std::pair<std::string, std::string> cases[] = {
@@ -86,10 +86,7 @@ TEST(WfdbHeader, ReadsTheRecordLineAndParsesTheSignalLinesItDeclaresWithTheirDef
                       s.Description, s.Reserved[0] | s.Reserved[1] | s.Reserved[2]);
         EXPECT_EQ(std::string(text), expected) << line;
     }
-}
-
-// The public records' headers are read, and their checksums reproduced, by the signal reader tests.
-TEST(RecordPath, SplitsAndJoinsPaths) {
+    // The public records' headers are read, and their checksums reproduced, by the signal reader tests.
     const std::string deep = "/" + std::string(300, 'd');
     for (const auto& [path, directory, baseName] : std::vector<std::array<std::string, 3>>{{"/data/mit/100.hea", "/data/mit", "100"}, {"100.hea", "./", "100"},
              {"/100.hea", "/", "100"}, {"dir/rec.v2.hea", "dir", "rec.v2"}, {"a.b/rec", "a.b", "rec"}, {deep + "/100.hea", deep, "100"}, {"dir/", "dir", ""}}) {
@@ -107,10 +104,9 @@ TEST(SignalReader, ChoosesTheReaderByTheFirstSignalsFormatAndOpensItsFile) {
              {"rec 1 100 1\nrec.dat 80\n", nullptr}, {"rec 1 100 1\nrec.dat 311\n", nullptr}, {"rec 1 100 1\nrec.dat\n", nullptr}, {"rec 2 100 1\nrec.dat 212\nrec.dat\n", nullptr}}) {
         CTestRecord record(text, {1, 2, 3, 4, 5, 6});
         WFDB_HEADER* h = record.header.get();
-        const bool isReadable = handler != nullptr;
         double values[2] = {};
         EXPECT_EQ((std::tuple{GetSignalHandler(h), IsReadableHeader(h) != 0, WFDBNextSample(h, values, 1), WFDBSeek(h, 0), GetNextSampleWithoutDAC(h, values)}),
-                  (std::tuple{handler, isReadable, int(isReadable), isReadable, isReadable})) << text;
+                  (std::tuple{handler, handler != nullptr, int(handler != nullptr), handler != nullptr, handler != nullptr})) << text;
     }
     EXPECT_TRUE(CTestRecord("rec 1 100 1\n", {1, 2}).header == nullptr && GetSignalHandler(nullptr) == nullptr && !g_SignalHandler16.SeekEx(nullptr, 0));
     CTempDir dir;
@@ -131,7 +127,7 @@ TEST(SignalReader, ChoosesTheReaderByTheFirstSignalsFormatAndOpensItsFile) {
 // 212 worked by hand: A = byte0 + 256 x (byte1 & 0x0F), B = byte2 + 256 x (byte1 >> 4), 12-bit signed; a file
 // of an odd sample count closes with a two-byte group. Raw values of a frame average toward zero; physical
 // values are (raw - baseline) / gain, averaged: (1224 - 1024) / 200, (995 - 1024) / 200; 7 / 3; (5 + 6.5) / 2.
-TEST(SignalReader, DecodesTheStoredBytesAsFarAsTheFileHoldsWholeFrames) {
+TEST(SignalReader, DecodesTheStoredBytesAsFarAsTheFileHoldsWholeFramesAndSeeks) {
     const std::string two212 = "rec 2 100 9\nrec.dat 212\nrec.dat 212\n", two16 = "rec 2 100 9\nrec.dat 16\nrec.dat 16\n";
     struct Case { std::string header; std::vector<unsigned char> bytes; std::vector<int> raw; std::vector<double> physical; };
     const Case cases[] = {
@@ -163,11 +159,8 @@ TEST(SignalReader, DecodesTheStoredBytesAsFarAsTheFileHoldsWholeFrames) {
     int mismatches = 0;
     for (double adc = 0; int value : all) mismatches += !GetNextSampleWithoutDAC(record.header.get(), &adc) || static_cast<int>(adc) != value;
     EXPECT_EQ(mismatches, 0);
-}
-
-// Three signals at 2 Hz, 8 frames: frame k holds (k, 100 + k, 200 + k). In 212 an odd frame starts
-// inside a group, and a seek must drop the sample still waiting from the last one.
-TEST(SignalReader, SeeksBySampleAndBySecondAndRefusesWhatItCannot) {
+    // Three signals at 2 Hz, 8 frames: frame k holds (k, 100 + k, 200 + k). In 212 an odd frame starts
+    // inside a group, and a seek must drop the sample still waiting from the last one.
     std::vector<int> samples;
     for (int k = 0; k < 8; ++k) samples.insert(samples.end(), {k, 100 + k, 200 + k});
     for (const std::string f : {"16", "212"}) {
