@@ -127,10 +127,8 @@ int RunTest(std::string signal, std::vector<std::pair<std::string, double>> nois
 // across a rewind; SKIP wraps modulo 2^32. Before the first annotation SUB and AUX belong to none.
 TEST(Annotation, AppliesModifierWordsSkipsAndAuxiliaryTextAndDeliversOnlyWholeAnnotationsOfAFileCutAnywhere) {
     EXPECT_EQ(CAnnotatedRecord({0x12, 0x04, 0x00, 0x00}).ReadAll(), std::vector<std::string>{"18 1 0 0 0 []"});
-    CAnnotatedRecord record(CAnnotationFile().Word(kSub, 9).Aux(1, std::string("z\0", 2)).Word(kChn, 4).Skip(50).Word(1, 5)
-                                .Word(kSub, 3).Word(1, 10).Word(kChn, 2).Word(5, 1).Word(kNum, 9).Word(kSub, 1023).Word(1, 1023)
-                                .Skip(0x00012345).Word(2, 1).Skip(0xFFFFFFFFu).Word(3, 2).Word(0, 0).bytes);
-    ASSERT_TRUE(record.isLoaded);
+    CAnnotatedRecord record(CAnnotationFile().Word(kSub, 9).Aux(1, std::string("z\0", 2)).Word(kChn, 4).Skip(50).Word(1, 5).Word(kSub, 3).Word(1, 10).Word(kChn, 2)
+                                .Word(5, 1).Word(kNum, 9).Word(kSub, 1023).Word(1, 1023).Skip(0x00012345).Word(2, 1).Skip(0xFFFFFFFFu).Word(3, 2).Word(0, 0).bytes);
     const std::vector<std::string> expected = {"55 1 3 0 4 []",   "65 1 0 0 2 []",    "66 5 1023 9 2 []", "1089 1 0 9 2 []", "75655 2 0 9 2 []", "75656 3 0 9 2 []"};
     WFDB_ANNOTATION annotation;
     EXPECT_EQ((std::pair{record.ReadAll(), WFDBNextAnnotation(record.header.get(), &annotation)}), std::pair(expected, false));  // the end stays the end
@@ -157,8 +155,7 @@ TEST(Annotation, AppliesModifierWordsSkipsAndAuxiliaryTextAndDeliversOnlyWholeAn
         EXPECT_TRUE(all.empty() || all[0] == "12 1 0 0 0 [hello]") << cut;
     }
     CAnnotatedRecord empty({0, 0});  // loaded, with nothing to read
-    EXPECT_TRUE(empty.isLoaded && empty.ReadAll().empty());
-    EXPECT_FALSE(WFDBNextAnnotation(empty.header.get(), nullptr) || WFDBNextAnnotation(nullptr, &annotation));
+    EXPECT_TRUE(empty.isLoaded && empty.ReadAll().empty() && !WFDBNextAnnotation(empty.header.get(), nullptr) && !WFDBNextAnnotation(nullptr, &annotation));
     EXPECT_FALSE(WFDBLoadAnnotation(empty.dir.File("missing.atr").c_str(), empty.header.get()) || WFDBLoadAnnotation(nullptr, empty.header.get()) ||
                  WFDBLoadAnnotation(empty.dir.File("rec.atr").c_str(), nullptr));
 }

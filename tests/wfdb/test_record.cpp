@@ -98,7 +98,7 @@ TEST(WfdbHeader, ReadsTheRecordLineAndParsesTheSignalLinesItDeclaresWithTheirDef
 
 // The first signal's format stands for all; no samples per frame, no reader. Loading opens the first signal's
 // file in the given directory and starts it again on a second load.
-TEST(SignalReader, ChoosesTheReaderByTheFirstSignalsFormatAndOpensItsFile) {
+TEST(SignalReader, ChoosesTheReaderOpensTheFileDecodesTheStoredBytesAsFarAsTheFileHoldsWholeFramesAndSeeks) {
     for (const auto& [text, handler] : std::initializer_list<std::pair<const char*, const SIGNAL_HANDLER*>>{
              {"rec 1 100 1\nrec.dat 16\n", &g_SignalHandler16}, {"rec 1 100 1\nrec.dat 212\n", &g_SignalHandler212}, {"rec 2 100 1\nrec.dat 212\nrec.dat 16\n", &g_SignalHandler212},
              {"rec 1 100 1\nrec.dat 80\n", nullptr}, {"rec 1 100 1\nrec.dat 311\n", nullptr}, {"rec 1 100 1\nrec.dat\n", nullptr}, {"rec 2 100 1\nrec.dat 212\nrec.dat\n", nullptr}}) {
@@ -122,12 +122,9 @@ TEST(SignalReader, ChoosesTheReaderByTheFirstSignalsFormatAndOpensItsFile) {
                               WFDBNextSample(header.get(), frame, 1), frame[0], frame[1]}), std::tuple(true, 0, 0, 1, 7.0 / 200, 8.0 / 200)) << directory;
     }
     EXPECT_FALSE(WFDBLoadSignal(nullptr, header.get()) || WFDBLoadSignal(dir.Path().c_str(), nullptr));
-}
-
-// 212 worked by hand: A = byte0 + 256 x (byte1 & 0x0F), B = byte2 + 256 x (byte1 >> 4), 12-bit signed; a file
-// of an odd sample count closes with a two-byte group. Raw values of a frame average toward zero; physical
-// values are (raw - baseline) / gain, averaged: (1224 - 1024) / 200, (995 - 1024) / 200; 7 / 3; (5 + 6.5) / 2.
-TEST(SignalReader, DecodesTheStoredBytesAsFarAsTheFileHoldsWholeFramesAndSeeks) {
+    // 212 worked by hand: A = byte0 + 256 x (byte1 & 0x0F), B = byte2 + 256 x (byte1 >> 4), 12-bit signed; a file
+    // of an odd sample count closes with a two-byte group. Raw values of a frame average toward zero; physical
+    // values are (raw - baseline) / gain, averaged: (1224 - 1024) / 200, (995 - 1024) / 200; 7 / 3; (5 + 6.5) / 2.
     const std::string two212 = "rec 2 100 9\nrec.dat 212\nrec.dat 212\n", two16 = "rec 2 100 9\nrec.dat 16\nrec.dat 16\n";
     struct Case { std::string header; std::vector<unsigned char> bytes; std::vector<int> raw; std::vector<double> physical; };
     const Case cases[] = {
