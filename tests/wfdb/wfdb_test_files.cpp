@@ -7,8 +7,7 @@
 CWFDBHeaderPtr ReadHeaderAt(const std::string& path) { return CWFDBHeaderPtr(WFDBReadHeader(std::string(path).data())); }
 
 CTestRecord::CTestRecord(const std::string& headerText, const std::vector<unsigned char>& data) {
-    WriteTextFile(dir.File("rec.hea"), headerText);
-    WriteBinaryFile(dir.File("rec.dat"), data);
+    WriteTextFile(dir.File("rec.hea"), headerText), WriteBinaryFile(dir.File("rec.dat"), data);
     header = ReadHeaderAt(dir.File("rec.hea"));
     if (header != nullptr && !WFDBLoadSignal(dir.Path().c_str(), header.get())) header.reset();
 }
