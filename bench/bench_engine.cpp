@@ -8,28 +8,15 @@
 #include "engine/raw_data.h"
 #include "engine/sample_store.h"
 #include "engine/waveforms.h"
+#include "bench_record.h"
 #include "tavo/tavo_ext.h"
 
 namespace {
 
-constexpr uint32_t kRate = 500;
 constexpr int64_t kSeconds = 60;
 
-// A minute of eight channels with values that vary from sample to sample.
-bool MakeRecord(int kind) {
-    g_WaveformType = kind;
-    g_nSampleRate = kRate;
-    g_nSampleCount = kRate * kSeconds;
-    if (!ReallocateECGDataBuffer(8)) return false;
-    for (int ch = 0; ch < 8; ++ch) {
-        for (int64_t i = 0; i < g_nSampleCount; ++i) g_pECGData[ch][i] = ((i * 7 + ch * 13) % 400) / 100.0 - 2.0;
-    }
-    for (int k = 0; k < 8; ++k) g_ECGMappingLead[k] = 7 - k;
-    return true;
-}
-
 void RawFrames(benchmark::State& state, int kind) {
-    if (kind == WaveformSine ? !LoadWaveform(WAVEFORM_SINE, 1.3, 2.0) : !MakeRecord(kind)) {
+    if (kind == WaveformSine ? !LoadWaveform(WAVEFORM_SINE, 1.3, 2.0) : !MakeBenchRecord(kind, kSeconds)) {
         state.SkipWithError("store not allocated");
         return;
     }
@@ -45,7 +32,7 @@ void RawFrames(benchmark::State& state, int kind) {
 }
 
 void PreviewMinute(benchmark::State& state) {
-    if (!MakeRecord(WaveformFixedChannels)) {
+    if (!MakeBenchRecord(WaveformFixedChannels, kSeconds)) {
         state.SkipWithError("store not allocated");
         return;
     }
@@ -55,7 +42,7 @@ void PreviewMinute(benchmark::State& state) {
         GetWaveformSignal(0, kSeconds, callback);
         benchmark::DoNotOptimize(sink);
     }
-    state.SetItemsProcessed(state.iterations() * kRate * kSeconds);
+    state.SetItemsProcessed(state.iterations() * kBenchRate * kSeconds);
 }
 
 }  // namespace

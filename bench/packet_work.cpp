@@ -12,25 +12,13 @@
 #include "engine/sample_store.h"
 #include "engine/stream_packet.h"
 #include "engine/waveforms.h"
+#include "bench_record.h"
 #include "tavo/tavo_ext.h"
 
 namespace {
 
-constexpr uint32_t kRate = 500;
+// Ten seconds: enough packets for a steady instruction count under the emulator.
 constexpr int64_t kSeconds = 10;
-
-// Ten seconds of eight mapped channels whose values vary from sample to sample.
-bool MakeRecord() {
-    g_WaveformType = WaveformMIT;
-    g_nSampleRate = kRate;
-    g_nSampleCount = kRate * kSeconds;
-    if (!ReallocateECGDataBuffer(8)) return false;
-    for (int ch = 0; ch < 8; ++ch) {
-        for (int64_t i = 0; i < g_nSampleCount; ++i) g_pECGData[ch][i] = ((i * 7 + ch * 13) % 400) / 100.0 - 2.0;
-    }
-    for (int k = 0; k < 8; ++k) g_ECGMappingLead[k] = 7 - k;
-    return true;
-}
 
 }  // namespace
 
@@ -42,7 +30,7 @@ int main(int argc, char** argv) {
     const long packets = std::atol(argv[1]);
     const long frames = std::atol(argv[2]);
     const bool isSine = argc > 3 && std::strcmp(argv[3], "sine") == 0;
-    if (isSine ? !LoadWaveform(WAVEFORM_SINE, 1.3, 2.0) : !MakeRecord()) return 1;
+    if (isSine ? !LoadWaveform(WAVEFORM_SINE, 1.3, 2.0) : !MakeBenchRecord(WaveformMIT, kSeconds)) return 1;
     g_bPlayLoop = 1;
     unsigned char sequence = 0;
     int playing = 1;
