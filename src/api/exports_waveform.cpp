@@ -40,18 +40,23 @@ extern "C" TAVO_API void TAVOFreeECGHeader(ECG_HEADER* header) {
     });
 }
 
+// A C caller may pass any number as the type: it is carried as an int until the engine has
+// checked it, never read back through memory as the enumeration.
 extern "C" TAVO_API bool TAVOLoadWaveform(WAVEFORM_TYPE type, double frequency, double amplitude) {
-    return LoadCorrected(frequency, amplitude, [&](double f, double a) { return LoadWaveform(type, f, a); });
+    const int kind = type;
+    return LoadCorrected(frequency, amplitude,
+                         [kind](double f, double a) { return LoadWaveform(static_cast<WAVEFORM_TYPE>(kind), f, a); });
 }
 
 extern "C" TAVO_API bool TAVOLoadWaveformEx(WAVEFORM_TYPE type, double frequency, double* amplitudes) {
+    const int kind = type;
     return Guarded([&]() -> bool {
         if (amplitudes == nullptr) return false;
         ValidateFrequency(frequency);
         // Corrected in the caller's array, which then shows what is played.
         for (int i = 0; i < kAmplitudeCount; ++i) ValidateAmplitude(amplitudes[i]);
         CAutoCriticalSection lock(g_APICriticalSection);
-        return LoadWaveformEx(type, frequency, amplitudes);
+        return LoadWaveformEx(static_cast<WAVEFORM_TYPE>(kind), frequency, amplitudes);
     });
 }
 
