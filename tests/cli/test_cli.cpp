@@ -45,6 +45,9 @@ protected:
         m_dir = pattern;
         fs::create_directories(m_dir / "tmp");
         fs::create_directories(m_dir / "emptydev");
+        // A node that is there but answers nothing, beside its lock and calibration folders.
+        for (const char* folder : {"dev1/lock", "dev1/calibration"}) fs::create_directories(m_dir / folder);
+        Write("dev1/ttyACM1", "");
         // 25 RMS windows of +-100 ADC units, at 200 units per mV.
         std::string samples;
         for (int i = 0; i < 25 * 360; ++i) samples += i % 2 == 0 ? std::string("\x64\x00", 2) : std::string("\x9c\xff", 2);
@@ -160,6 +163,13 @@ TEST_F(CommandTest, ExitsWithOneLineAndAStatusThatSaysWhatHappened) {
         {{"preview", "rect:100.5ms:1Hz:2mV", "--svg", "x.svg"}, 1, "^tavo: pulse width 100.5 ms must be a whole number"},
         {{"info", "--dev", "nodev"}, 1, "^tavo: no generator: nodev is not a folder"},
         {{"info", "--dev", "emptydev", "--timeout", "200"}, 1, "^tavo: no generator: nothing at emptydev/ttyACM0-127"},
+        {{"info", "--dev", "dev1", "--port", "0", "--timeout", "200"}, 1, "^tavo: no generator: nothing at dev1/ttyACM0\n"},
+        {{"info", "--dev", "dev1", "--timeout", "200"}, 1, "^tavo: no generator answered on dev1/ttyACM1 within 200 ms"},
+        {{"preview", "cal:1Hz:0mV", "--svg", "x.svg"}, 1, "^tavo: amplitude 0 mV does not fit the \\+-5 mV output range: give -5 to 5 mV, not 0"},
+        {{"preview", "sine:100.5Hz:1mV", "--svg", "x.svg"}, 1, "^tavo: frequency 100.5 Hz is outside what the library plays"},
+        {{"preview", "cal:1Hz:-2mV", "--svg", "x.svg"}, 0, "^wrote x.svg \\(3600 frames of cal 1 Hz, 0 and -2 mV"},
+        {{"preview", "rect:1000ms:1Hz:1mV", "--svg", "x.svg"}, 0, "^tavo: warning: a 1000 ms pulse fills the 1000 ms period"},
+        {{"play", "fixed:2mV", "--range", "2", "--sim", "--duration", "0.2"}, 0, "^playing fixed 2 mV"},
         {{"convert", "edf", "lead.edf", "nodir"}, 1, "^tavo: output folder nodir does not exist"},
         {{"nst", "rec", "nonoise", "6", "out"}, 1, "^tavo: no such file: nonoise.hea"},
         {{"amplitude", "bad"}, 1, "^tavo: bad.hea is not a WFDB record header"},
@@ -184,7 +194,7 @@ TEST_F(CommandTest, ExitsWithOneLineAndAStatusThatSaysWhatHappened) {
         {{"amplitude", "uv"}, 0, "signal 0 +ECG +3.70370 ADC units +1.8518 mV"},
         {{"amplitude", "beats.hea"}, 0, "^beats: peak to peak around 300 beats"},
         {{"list"}, 0, "MA1_001 +cycle  940 samples \\(0.940 s\\),  63.8 beats per minute\n(.*\n)*  118  MA1_125 .*\nBuilt"},
-        {{"list"}, 0, "\nSynthetic ECG.*\n(.*\n)*  seed=2 .*: whole numbers from 0 to 4294967295\n"},
+        {{"list"}, 0, "\nSynthetic ECG.*\n(.*\n)*  seed=2 .*: whole numbers from 0 to 4294967295\n(.*\n)*Left out: .*irregular RR variation 15 %, seed 1\n"},
         {{"preview", "autocal", "--svg", "a.svg"}, 0, "^wrote a.svg \\(10000 frames of autocal levels 0, 0.2, 1, 2, 5"},
         {{"play", "autocal", "--range", "4", "--sim"}, 1, "^tavo: autocal reaches \\+-5 mV, beyond the \\+-4 mV"},
         {{"preview", "lead.edf", "--svg", "x.svg", "--repository", "repo"}, 0, "^wrote x.svg"},

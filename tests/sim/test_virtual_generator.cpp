@@ -1,5 +1,5 @@
 // The virtual generator seen from the host side of its pty: packet checks, bit-plane
-// decoding, requests, faults and the record it writes; then its command framer alone. Pacing
+// decoding, requests, faults and the record it writes; then its command framer and arguments alone. Pacing
 // is the playback tests' (their generators play in real time).
 
 #include "sim/virtual_generator.h"
@@ -13,6 +13,7 @@
 #include <functional>
 #include <tuple>
 
+#include "sim/standing_generator.h"
 #include "support/test_support.h"
 
 namespace {
@@ -232,4 +233,12 @@ TEST(VirtualGenerator, CodesBackToMillivoltsAndATakenNodeNameIsRefused) {
     options.deviceDirectory = dir.Path();
     EXPECT_FALSE(VirtualGenerator(options).Start());
     EXPECT_EQ(ReadWholeFile(dir.File("ttyACM0")).size(), 14u) << "left as it was";
+}
+
+// tavo-sim's arguments: help and refusals return before any generator starts.
+TEST(SimCommand, HelpsWithoutAFolderAndRefusesBadArguments) {
+    for (const auto& [arguments, status] : std::initializer_list<std::pair<std::vector<std::string>, int>>{
+             {{"--help"}, 0}, {{"--older", "--port=127", "-h"}, 0}, {{"--port", "128", "--help"}, 2}, {{"--port", "x", "-h"}, 2},
+             {{"--port"}, 2}, {{"--fast=1", "--help"}, 2}, {{"--older"}, 2}})
+        EXPECT_EQ(RunSimCommand(arguments, "tavo-sim"), status) << arguments.size() << " " << arguments[0];
 }
