@@ -85,6 +85,8 @@ TEST(Timer, TicksUntilDeletedAndLeavesNoThread) {
     void* second = CreateNewTimer(10, usr2);
     for (int tick = 0; tick < 3; ++tick) EXPECT_EQ(g_hSigUsr1Event.WaitTimeout(kGenerous) + g_hSigUsr2Event.WaitTimeout(kGenerous), 0) << tick;
     EXPECT_EQ(DeleteTimer(0, first) + DeleteTimer(0, second), 0);
+    // A joined thread's task can linger a moment in /proc (under an emulator, visibly): wait for it.
+    for (int wait = 0; wait < 1000 && ThreadCount() != threads; ++wait) SleepEx(10);
     EXPECT_TRUE(first == nullptr && second == nullptr && ThreadCount() == threads) << "the timers' threads are joined";
     g_hSigUsr2Event.ResetEvent();
     EXPECT_EQ(g_hSigUsr2Event.WaitTimeout(100), kWaitTimedOut) << "nothing arrives after delete";
