@@ -28,7 +28,8 @@ TEST(DecimalText, ReadsTheLeadingNumberAndTellsAWholeOneAndTheLeadingIntegerSatu
     // taken: the characters "%d" consumes; 0 leaves the value as it was (here 5), and atoi reads 0.
     struct Row { const char* text; int value; size_t taken; };
     for (const Row& c : {Row{"600     ", 600, 3}, {" -1     ", -1, 3}, {"+12x", 12, 3}, {"8.9", 8, 1}, {"\f\r\n 7", 7, 5}, {"", 5, 0},
-                         {"x1", 5, 0}, {"- 1", 5, 0}, {"+", 5, 0}, {"99999999999", 2147483647, 11}, {"-99999999999", -2147483647 - 1, 12}}) {
+                         {"x1", 5, 0}, {"- 1", 5, 0}, {"+", 5, 0}, {"99999999999", 2147483647, 11}, {"-99999999999", -2147483647 - 1, 12},
+                         {"-2147483647", -2147483647, 11}}) {
         int value = 5;
         EXPECT_EQ(ScanLeadingInt(c.text, value), c.taken) << '"' << c.text << '"';
         EXPECT_EQ(std::pair(value, ParseLeadingInt(c.text)), std::pair(c.value, c.taken == 0 ? 0 : c.value)) << '"' << c.text << '"';
