@@ -31,10 +31,10 @@ TEST(Events, AutoResetWaitsConsumeOnlyWhatTheyReturnAndManualResetKeepsIt) {
     EXPECT_EQ(WaitForSingleObject(&automatic, 20) + WaitForSingleObject(nullptr, 0) + manual.WaitTimeout(0), 3 * kWaitTimedOut);
     // A multiple wait returns the lowest signalled index and consumes only it; refused: wait-all,
     // no events, no array, more than kMaxWaitObjects.
-    CAutoResetEvent first(false), second(true), third(true);
+    CAutoResetEvent first(true), second(true), third(true);
     CEvent* events[] = {&first, &second, &third};
     for (const auto& [count, list, waitAll, result] : {std::tuple{3u, events, 1, 110u}, {0u, events, 0, 110u}, {1u, nullptr, 0, 110u},
-                                                       {kMaxWaitObjects + 1, events, 0, 110u}, {3u, events, 0, 1u}, {3u, events, 0, 2u},
+                                                       {kMaxWaitObjects + 1, events, 0, 110u}, {3u, events, 0, 0u}, {3u, events, 0, 1u}, {3u, events, 0, 2u},
                                                        {3u, events, 0, 110u}})
         EXPECT_EQ(WaitForMultipleObjects(count, list, waitAll, waitAll == 0 ? 30 : 0), result) << count;
 }
