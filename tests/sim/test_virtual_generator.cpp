@@ -13,6 +13,7 @@
 #include <functional>
 #include <tuple>
 
+#include "sim/pacer.h"
 #include "sim/standing_generator.h"
 #include "support/test_support.h"
 
@@ -241,4 +242,22 @@ TEST(SimCommand, HelpsWithoutAFolderAndRefusesBadArguments) {
              {{"--help"}, 0}, {{"--older", "--port=127", "-h"}, 0}, {{"--port", "128", "--help"}, 2}, {{"--port", "x", "-h"}, 2},
              {{"--port"}, 2}, {{"--fast=1", "--help"}, 2}, {{"--older"}, 2}})
         EXPECT_EQ(RunSimCommand(arguments, "tavo-sim"), status) << arguments.size() << " " << arguments[0];
+}
+
+// The pacer on a clock of its own (nanoseconds): 1000 samples/s, packets of 250, room for four.
+TEST(Pacer, PlaysAtItsRateAsksWhileThereIsRoomAndReportsAnUnderrun) {
+    constexpr int64_t kMs = 1000000;
+    sim::CPacer pacer(250, 4);
+    pacer.Begin(1000);
+    EXPECT_FALSE(pacer.TakeRequestTurn()) << "the first packet comes unasked";
+    EXPECT_EQ(pacer.NextEventIn(0), -1);
+    pacer.Receive(250, 0);
+    EXPECT_TRUE(pacer.TakeRequestTurn());
+    EXPECT_FALSE(pacer.TakeRequestTurn()) << "one request outstanding";
+    EXPECT_FALSE(pacer.Advance(0) || pacer.Advance(100 * kMs) || pacer.Advance(250 * kMs)) << "250 due, 250 held";
+    EXPECT_TRUE(pacer.Advance(251 * kMs)) << "a sample due with none to play";
+    EXPECT_FALSE(pacer.IsPlaying());
+    pacer.Receive(250, 300 * kMs);
+    pacer.End();
+    EXPECT_FALSE(pacer.TakeRequestTurn()) << "nothing is asked for after a stop";
 }
