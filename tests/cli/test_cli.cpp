@@ -90,7 +90,7 @@ protected:
         if (pid == 0) {
             if (chdir(m_dir.c_str()) != 0) _exit(127);
             setenv("HOME", m_dir.c_str(), 1);
-            setenv("XDG_CACHE_HOME", (m_dir / "cache").c_str(), 1);
+            setenv("XDG_CACHE_HOME", m_hasCacheHome ? (m_dir / "cache").c_str() : "", 1);
             setenv("TMPDIR", (m_dir / "tmp").c_str(), 1);
             const int out = pipeRead != nullptr ? fds[1] : creat("stdout.txt", 0600);
             dup2(out, STDOUT_FILENO);
@@ -132,6 +132,7 @@ protected:
     }
 
     fs::path m_dir;
+    bool m_hasCacheHome = true;
 };
 
 }  // namespace
@@ -426,4 +427,12 @@ TEST(DemoVerdict, FailsOnEveryFaultTheGeneratorSawAndOnAnyDisagreement) {
         EXPECT_EQ(verdict.empty(), c.verdict[0] == '\0') << c.verdict << ": " << verdict;
         EXPECT_NE(verdict.find(c.verdict), std::string::npos) << c.verdict << ": " << verdict;
     }
+}
+
+// Without XDG_CACHE_HOME the converted records go under $HOME/.cache.
+TEST_F(CommandTest, CachesUnderHomeWithoutACacheHome) {
+    m_hasCacheHome = false;
+    std::string messages;
+    EXPECT_EQ(Run({"preview", "lead.edf", "--svg", "x.svg"}, messages), 0) << messages;
+    EXPECT_TRUE(fs::exists(m_dir / ".cache/tavo/edf/lead.hea")) << messages;
 }
