@@ -217,10 +217,8 @@ TEST_F(CommandTest, ExitsWithOneLineAndAStatusThatSaysWhatHappened) {
                            "<text class=\"legend\" x=\"([\\d.]+)\" y=\"([\\d.]+)\" [^>]* font-size=\"([\\d.]+)\"");
     size_t entries = 0;
     for (std::sregex_iterator m(demo.begin(), demo.end(), entry), end; m != end; ++m, ++entries) {
-        const double lineY = std::stod((*m)[1]), textY = std::stod((*m)[4]);
-        EXPECT_LT(std::stod((*m)[2]), std::stod((*m)[3]));
-        EXPECT_LT(lineY, textY);
-        EXPECT_GT(lineY, textY - std::stod((*m)[5]) / 2);
+        const auto at = [&](int k) { return std::stod((*m)[k]); };  // line y, line end x, text x, text y, font size
+        EXPECT_TRUE(at(2) < at(3) && at(1) < at(4) && at(1) > at(4) - at(5) / 2) << (*m)[0];
     }
     EXPECT_EQ(entries, 2u) << "a legend entry for the reported and one for the decoded leads";
     std::string messages;
@@ -433,6 +431,5 @@ TEST(DemoVerdict, FailsOnEveryFaultTheGeneratorSawAndOnAnyDisagreement) {
 TEST_F(CommandTest, CachesUnderHomeWithoutACacheHome) {
     m_hasCacheHome = false;
     std::string messages;
-    EXPECT_EQ(Run({"preview", "lead.edf", "--svg", "x.svg"}, messages), 0) << messages;
-    EXPECT_TRUE(fs::exists(m_dir / ".cache/tavo/edf/lead.hea")) << messages;
+    EXPECT_TRUE(Run({"preview", "lead.edf", "--svg", "x.svg"}, messages) == 0 && fs::exists(m_dir / ".cache/tavo/edf/lead.hea")) << messages;
 }

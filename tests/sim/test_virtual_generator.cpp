@@ -244,20 +244,17 @@ TEST(SimCommand, HelpsWithoutAFolderAndRefusesBadArguments) {
         EXPECT_EQ(RunSimCommand(arguments, "tavo-sim"), status) << arguments.size() << " " << arguments[0];
 }
 
-// The pacer on a clock of its own (nanoseconds): 1000 samples/s, packets of 250, room for four.
+// The pacer on a clock of its own (nanoseconds): 1000 samples/s, packets of 250, room for four. The first
+// packet comes unasked, one request is outstanding at a time, 250 due with 250 held is no underrun.
 TEST(Pacer, PlaysAtItsRateAsksWhileThereIsRoomAndReportsAnUnderrun) {
-    constexpr int64_t kMs = 1000000;
     sim::CPacer pacer(250, 4);
     pacer.Begin(1000);
-    EXPECT_FALSE(pacer.TakeRequestTurn()) << "the first packet comes unasked";
-    EXPECT_EQ(pacer.NextEventIn(0), -1);
+    EXPECT_TRUE(!pacer.TakeRequestTurn() && pacer.NextEventIn(0) == -1);
     pacer.Receive(250, 0);
-    EXPECT_TRUE(pacer.TakeRequestTurn());
-    EXPECT_FALSE(pacer.TakeRequestTurn()) << "one request outstanding";
-    EXPECT_FALSE(pacer.Advance(0) || pacer.Advance(100 * kMs) || pacer.Advance(250 * kMs)) << "250 due, 250 held";
-    EXPECT_TRUE(pacer.Advance(251 * kMs)) << "a sample due with none to play";
-    EXPECT_FALSE(pacer.IsPlaying());
-    pacer.Receive(250, 300 * kMs);
+    EXPECT_TRUE(pacer.TakeRequestTurn() && !pacer.TakeRequestTurn());
+    EXPECT_FALSE(pacer.Advance(0) || pacer.Advance(100'000'000) || pacer.Advance(250'000'000));
+    EXPECT_TRUE(pacer.Advance(251'000'000) && !pacer.IsPlaying()) << "a sample due with none to play";
+    pacer.Receive(250, 300'000'000);
     pacer.End();
     EXPECT_FALSE(pacer.TakeRequestTurn()) << "nothing is asked for after a stop";
 }
