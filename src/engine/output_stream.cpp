@@ -11,6 +11,7 @@
 #include <deque>
 
 #include "device/device_io.h"
+#include "device/protocol.h"
 #include "device/serial_port.h"
 #include "engine/output_threads.h"
 #include "engine/sample_store.h"
@@ -189,7 +190,10 @@ bool RunPlayThread() {
         !CreateThread(&g_hOutputThread, OutputSignalThread, nullptr)) {
         g_hStopPlayEvent.SetEvent();
         g_hStopReceiveEvent.SetEvent();
+        // Without a play thread nothing would end the run the set-up command began.
+        const bool isRunEnded = g_hPlayThread != 0;
         JoinRunThreads();
+        if (!isRunEnded) NotifyToStopOutputing();
         g_bIsOutputting = 0;
         ClearOutputSignalData();
         return false;

@@ -393,6 +393,8 @@ TEST(PlayedCheck, FindsOneCommonNoiseValueOrTheDisagreement) {
         EXPECT_NEAR(check.largestSpreadMv, c.spreadMv, 1e-12) << c.codes[5] << c.hasNoise;
         EXPECT_EQ(check.framesWithNoise, c.framesWithNoise) << c.codes[5] << c.hasNoise;
     }
+    const std::vector<sim::Frame> top = {{64768, 64768, 64768, 64768, 64768, 64768, 64768, 64768}};  // 16-bit full scale
+    EXPECT_EQ(CheckPlayed({ReportedFrame{}}, DecodedRun{&top, true, 5.0}, 1000, 1, true).noiseMv[0], 5.0) << "clipped: a lower bound only";
 }
 
 // Worked at 12 bits and 5 mV, where one DAC step is 0.0025 mV: a clean run passes, and

@@ -13,9 +13,11 @@
 #include <climits>
 
 #include "device/lock_file.h"
+#include "device/monitor.h"
 #include "device_world.h"
 #include "platform/event.h"
 #include "platform/file_utils.h"
+#include "platform/thread.h"
 #include "tavo/tavo_ext.h"
 
 namespace {
@@ -173,4 +175,16 @@ TEST(DeviceIo, UnpluggedDeviceEndsTransfersAtOnceAndIsReportedOnce) {
     ASSERT_TRUE(FindDevice(0));
     EXPECT_FALSE(DeviceHasFailed()) << "the new port is sound";
     SetDeviceFailureHandler(nullptr);
+}
+
+// Switched on, the monitor reports a device its checks keep missing; paused, it reports nothing more.
+TEST(Monitor, ReportsADeviceItsChecksKeepMissing) {
+    SetMonitorPresenceCheck([] { return false; });
+    SetMonitorLossHandler(CountFailure);
+    const int before = g_failureReports;
+    g_AutoMonitor.StartMonitor();
+    for (int waited = 0; g_failureReports == before && waited < 20000; waited += 10) SleepEx(10);
+    g_AutoMonitor.PauseMonitor();
+    EXPECT_GT(g_failureReports, before);
+    SetMonitorPresenceCheck(nullptr), SetMonitorLossHandler(nullptr);
 }

@@ -96,6 +96,7 @@ TEST(Protocol, WithoutAGoodBlockTheSerialComesFromTheModelReply) {
         EXPECT_EQ(LastIdentity(), Identity(0, 0, "", c.shortText)) << c.isNewer << " cut at " << c.cutAt;
         const std::string record = Record(DoGetModelInfo);
         EXPECT_TRUE(c.fault == ReplyFault::Garbage || record == c.record) << record;
+        EXPECT_EQ(Record(TAVOGetDeviceInformation), "1:TAVO 2.0|KT" + c.shortText);
         MODEL_INFORMATION_EX model{};
         EXPECT_EQ(GetModelInfo(&model), 0);
     }

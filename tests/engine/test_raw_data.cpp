@@ -121,6 +121,10 @@ TEST(Waveforms, EveryShapeAtItsCorners) {
             EXPECT_NEAR(CalculatePeriodicalVoltage(position, 0), mV, 1e-9) << "case " << i << " at " << position;
     }
     EXPECT_EQ(CalculatePeriodicalVoltage(0, 8) + CalculatePeriodicalVoltage(0, -1), 0.0) << "no channel outside the eight";
+    double frame[9] = {1, 1, 1, 1, 1, 1, 1, 1, 1};
+    g_WaveformType = WaveformMIT;  // not periodic: a frame of zeros, and nothing written past it
+    CalculatePeriodicalFrame(0, frame);
+    EXPECT_TRUE(std::count(frame, frame + 8, 0.0) == 8 && frame[8] == 1);
 }
 
 // The generated tables: the calibration square rises in the second half period (never at 0 Hz),

@@ -79,6 +79,7 @@ TEST(CseLoader, DcdFileLoadsItsGroupsWhenItReachesBeyondThem) {
     WriteBinaryFile(dir.File("short.dcd"), MakeDCD("1000", 1000, 27000));
     EXPECT_EQ(LoadCse(dir.File("short.dcd")), nullptr);
     std::vector<unsigned char> bytes = MakeDCD("   1", 1, 3100);
+    bytes[40] = '9';  // the count is four characters
     std::memcpy(bytes.data() + 3000, "\x03\xE8\xFC\x18", 4);  // +1000 and -1000 microvolts
     WriteBinaryFile(dir.File("REC.DCD"), bytes);
     ASSERT_NE(LoadCse(dir.File("REC.DCD")), nullptr);
@@ -123,6 +124,7 @@ TEST(KestraneLoader, LoadsLabelledSectionsAndLeavesTheRestZero) {
         {"  999.9  \r\n2.7\r\n\r\n  sTaRt \r\n", 999, std::vector<Mv>(8, Mv(2, 0.0))},
         {"500\n4\n", 500, std::vector<Mv>(8, z4)},  // no start line: a zero record
         {"", 0, std::vector<Mv>(8, Mv{})},
+        {"2147483648\n1\nstart\n", -1, {}},  // a rate beyond int: refused
     };
     StartStandInPlayThread();
     for (const Case& c : cases) {
@@ -131,6 +133,8 @@ TEST(KestraneLoader, LoadsLabelledSectionsAndLeavesTheRestZero) {
         WriteTextFile(dir.File("rec.kst"), c.text);
         CEcgHeaderPtr header(TAVOLoadDatabaseKestrane(dir.File("rec.kst").c_str()));
         EXPECT_EQ(g_hPlayThread, 0u);
+        EXPECT_EQ(header == nullptr, c.rate < 0);
+        if (c.rate < 0) continue;
         ExpectRecord(header.get(), "rec", 8, c.rate, static_cast<int>(c.channels[0].size()), WaveformKestrane);
         EXPECT_EQ(StoreChannels(8), c.channels);
     }

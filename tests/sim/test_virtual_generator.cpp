@@ -159,6 +159,19 @@ TEST_F(VirtualGeneratorTest, UnplugsAfterSomePacketsAndComesBack) {
     EXPECT_FALSE(FileExists(m_generator->NodePath())) << "Stop removes the node";
 }
 
+// A read the host left before it was decided is forgotten: the next host's rewrite, sent whole, is one.
+TEST_F(VirtualGeneratorTest, ForgetsABlockReadItsHostLeftUndecided) {
+    Start();
+    Send({0x12, 0x55, 0xAA, 0, 0});
+    close(std::exchange(m_fd, -1));
+    usleep(300000);  // the generator sees the host go; a slow one decides the read first, either is right
+    Open();
+    Bytes rewrite(64, 7);
+    std::copy_n(Bytes{0x12, 0x55, 0xAA, 0, 0}.begin(), 5, rewrite.begin());
+    Send(rewrite);
+    ASSERT_TRUE(WaitUntil([](const auto& s) { return !s.commands.empty() && s.commands.back().size() == 64; }));
+}
+
 // Each row is sent at once, then an identify whose reply shows that all before it was taken.
 TEST_F(VirtualGeneratorTest, CountsWhatTheProtocolForbids) {
     uint8_t sequence = 0;

@@ -170,6 +170,14 @@ TEST(SignalAmplitude, AveragesTheMiddle270OfThe300SlotsOfBeatOrRmsWindowsAndTrun
     std::vector<int> samples = SpikeTrain(heights, beats);
     for (const auto& [sample, code] : beats) withVentricular.insert(withVentricular.end(), {{sample, code}, {sample + 50, 5}}), samples[sample + 50] = -20000;
     EXPECT_DOUBLE_EQ(Amplitude(samples, withVentricular), 31234.56666);
+    CTestRecord record("rec 1 360 " + std::to_string(samples.size()) + "\nrec.dat 16 200 16 0\n", Pack16(samples));
+    WriteBeats(record, beats);
+    CWFDBHeaderPtr header = ReadHeaderAt(record.dir.File("rec.hea"));
+    ASSERT_TRUE(WFDBLoadSignal(record.dir.Path().c_str(), header.get()) && WFDBLoadAnnotation(record.dir.File("rec.atr").c_str(), header.get()));
+    std::vector<double> slots(g_nRunMax + 1, -1.0);
+    double* slot = slots.data();
+    sigamp_p2p(header.get(), &slot);
+    EXPECT_EQ(slots.back(), -1.0) << "340 beats fill the 300 slots, never one more";
     // A window runs a twentieth of a second each side, ends included; empty slots count as 0: 85 slots of
     // peak to peak 16 stay in the middle, 1360 / 270.
     for (const auto& [frequency, half] : {std::pair{360, 18}, std::pair{250, 12}}) {
@@ -266,6 +274,14 @@ TEST(NoiseStressTest, CopiesARecordShorterThanFiveMinutesWithEverySignalAndRefus
         for (size_t s = 0; s < levels.size(); ++s) lines += "out.dat 212 100(0)/mV 12 3 0 0 0 lead" + std::to_string(s) + "\n";
         EXPECT_EQ(std::tuple(ReadOutput(dir.File("out")), ReadWholeFile(dir.File("out.dat")).size(), std::string(text.begin(), text.end())),
                   std::tuple(Signals(levels, 1001, 7), levels.size() * 1001 / 2 * 3 + levels.size() % 2 * 2, lines)) << levels.size();
+    }
+    // A last 212 sample alone keeps its twelve bits (300 is 0x12C); a 13-bit signal is written in format 16.
+    for (int bits : {12, 13}) {
+        CTempDir one;
+        WriteTextFile(one.File("r.hea"), "r 1 360 1\nr.dat 16 200 " + std::to_string(bits) + " 0 0 0 0 lead0\n"), WriteBinaryFile(one.File("r.dat"), Pack16({300}));
+        ASSERT_EQ(RunTest(one.File("r.hea"), {{WriteRecord(one, "noise", Signals({3}, 400, 7), 360, 16), 0.0}}, one.File("out")), kNSTSucceeded);
+        EXPECT_EQ(std::pair(ReadWholeFile(one.File("out.dat")), ReadHeaderAt(one.File("out.hea"))->Signal[0].Format),
+                  std::pair(std::vector<unsigned char>{0x2C, 0x01}, bits == 12 ? 212 : 16));
     }
     // Without ".hea" a path names the record. The one-call entry replaces the noise list; each run releases the
     // records it opened. A record name is cut to 15 characters, its data file named in full.
