@@ -423,10 +423,6 @@ void VirtualGenerator::HandlePacket(const uint8_t* packet, int64_t now) {
         status[0] = 'S';
         Reply(status, false);
     }
-    if (m_options.unplugAfterPackets > 0 && packets == static_cast<uint64_t>(m_options.unplugAfterPackets)) {
-        UnplugNow();
-        return;
-    }
     if (!m_isStreaming || m_settings.isStalled) return;
     if (m_pacer.IsActive()) {
         RequestIfRoom();

@@ -48,7 +48,6 @@ struct VirtualGeneratorOptions {
 
     ReplyFault replyFault = ReplyFault::None;
     size_t cutAt = 0;
-    int unplugAfterPackets = -1;  // remove the node and close the master after this many packets
     // Sends "X" with these two bytes after every n-th packet (0 = never).
     int delayReportEvery = 0;
     std::array<uint8_t, 2> delayBytes = {0, 0};

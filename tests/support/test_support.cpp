@@ -3,14 +3,24 @@
 #include "support/test_support.h"
 
 #include <gtest/gtest.h>
+#include <pthread.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+
+std::atomic<int> g_threadsBeforeFailure{-1};
+
+extern "C" int __real_pthread_create(pthread_t*, const pthread_attr_t*, void* (*)(void*), void*);
+extern "C" int __wrap_pthread_create(pthread_t* thread, const pthread_attr_t* attributes, void* (*start)(void*), void* arg) {
+    if (g_threadsBeforeFailure >= 0 && g_threadsBeforeFailure-- == 0) return EAGAIN;
+    return __real_pthread_create(thread, attributes, start, arg);
+}
 
 CTempDir::CTempDir() {
     char pattern[] = "/tmp/tavo-test-XXXXXX";
@@ -39,6 +49,11 @@ void WriteBinaryFile(const std::string& path, const std::vector<unsigned char>& 
 std::vector<unsigned char> ReadWholeFile(const std::string& path) {
     std::ifstream in(path, std::ios::binary);
     return std::vector<unsigned char>(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+}
+
+std::string ReadTextFile(const std::string& path) {
+    const std::vector<unsigned char> bytes = ReadWholeFile(path);
+    return std::string(bytes.begin(), bytes.end());
 }
 
 bool FileExists(const std::string& path) { return access(path.c_str(), F_OK) == 0; }

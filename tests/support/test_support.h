@@ -2,6 +2,7 @@
 // Shared test helpers: private temporary directories, the public record
 // directory, and small file writers.
 
+#include <atomic>
 #include <functional>
 #include <string>
 #include <vector>
@@ -32,6 +33,10 @@ std::string SharedDataDir();
 void WriteTextFile(const std::string& path, const std::string& text);
 void WriteBinaryFile(const std::string& path, const std::vector<unsigned char>& bytes);
 std::vector<unsigned char> ReadWholeFile(const std::string& path);
+std::string ReadTextFile(const std::string& path);
 bool FileExists(const std::string& path);
+// Thread starts still allowed before one is refused (-1: none is). Every test program starts
+// its threads through this count (the linker wraps pthread_create).
+extern std::atomic<int> g_threadsBeforeFailure;
 // Runs body in a forked child; its exit code, or -1 when the child did not exit normally.
 int ExitCodeInChild(const std::function<int()>& body);

@@ -1,6 +1,6 @@
-// The reference-record generator: its host-independent arithmetic, the stand-ins pinned by
-// checksum, the checks it makes before writing, and the import of licensed records (small WFDB
-// records written here). The embedded arrays themselves are the loaders' tests' business.
+// The reference-record generator: the stand-ins pinned by checksum on every host, the checks it
+// makes before writing, and the import of licensed records (small WFDB records written here).
+// The embedded arrays themselves are the loaders' tests' business; a broken blob breaks the build.
 
 #include <gtest/gtest.h>
 
@@ -13,9 +13,7 @@
 #include "loaders/ctscse_catalog.h"
 #include "record_import.h"
 #include "reference_set.h"
-#include "standin_noise.h"
 #include "support/test_support.h"
-#include "synth/det_math.h"
 #include "wfdb/wfdb_test_files.h"
 
 namespace {
@@ -23,7 +21,6 @@ namespace {
 int IndexOf(const std::string& name) {
     return int(std::find_if(kCTSCSECatalog, kCTSCSECatalog + kCTSCSERecordCount, [&](const auto& r) { return r.name == name; }) - kCTSCSECatalog);
 }
-std::string Text(const std::string& path) { return [](const auto& bytes) { return std::string(bytes.begin(), bytes.end()); }(ReadWholeFile(path)); }
 
 // One record as a writer may lay it out; the defaults are what the importer wants.
 struct RecordLayout {
@@ -50,32 +47,9 @@ void WriteRecord(const std::string& dir, const RecordLayout& r, const std::funct
 
 }  // namespace
 
-// Published SplitMix64 outputs for seed 1234567; the host's libm across the range the generator uses.
-TEST(RefdataMath, MatchesPublishedStreamsAndTheHostsLibm) {
-    CSplitMix64 random(1234567);
-    for (uint64_t expected : {6457827717110365317ULL, 3203168211198807973ULL, 9817491932198370423ULL,
-                              4593380528125082431ULL, 16408922859458223821ULL})
-        EXPECT_EQ(random.Next(), expected);
-    EXPECT_TRUE(Sine(0.0) == 0.0 && Exp(0.0) == 1.0 && Exp(-800.0) == 0.0);
-    for (double x = -60.0; x <= 60.0; x += 0.01)
-        ASSERT_TRUE(std::abs(Sine(x) - std::sin(x)) <= 4e-15 && std::abs(Cosine(x) - std::cos(x)) <= 4e-15 &&
-                    (x < -50.0 || x > 5.0 || std::abs(Exp(x) / std::exp(x) - 1.0) <= 1e-15)) << x;
-    for (const auto& [in, out] : {std::pair{2.5, 3}, {-2.5, -3}, {0.4999, 0}, {-0.4999, 0}, {-0.0, 0}, {560.0, 560}})
-        EXPECT_EQ(RoundToInt(in), out) << "half away from zero: " << in;
-}
-
-// Worked by hand: the steps go to every (free samples / steps)-th sample that is not a peak.
-TEST(ZeroTheMean, SpreadsTheCorrectionAndKeepsBothPeaks) {
-    using V = std::vector<int32_t>;
-    for (auto [in, ok, out] : {std::tuple{V{9, 1, 1, 1, 1, 1, 1, -9, -2, 0}, true, V{9, 0, 1, 0, 1, 0, 1, -9, -3, 0}},
-                               {V{-5, 0, 0, 0, 2, 1}, true, V{-5, 1, 0, 1, 2, 1}}, {V{3, -1, -2}, true, V{3, -1, -2}},
-                               // 12 cannot be spread over the 8 samples that are not peaks: left alone.
-                               {V{9, 1, 1, 1, 1, 1, 1, -3, 0, 0}, false, V{9, 1, 1, 1, 1, 1, 1, -3, 0, 0}}, {V{}, true, V{}}})
-        EXPECT_TRUE(ZeroTheMean(in) == ok && in == out) << in.size();
-}
-
 // FNV-1a pinned from the first build; an x86-64 build and an armhf build under qemu both give
-// these. What the stand-ins promise (leads ending on the baseline, calibration peaks, noise
+// these: the random streams, the host-independent sine and exponential, the rounding and the
+// zeroing of the noises' means included. What the stand-ins promise (leads ending on the baseline, calibration peaks, noise
 // shapes) is checked on the embedded arrays by the loaders' tests. The check refuses cycle
 // lengths past the catalogue's bounds (ANE20000 and MA1_015 fixed, MA1_003 free); the cycles'
 // total is the set's only when MA1_003 and MA1_004 change together.
@@ -101,21 +75,6 @@ TEST(StandIns, AreTheSameOnEveryHostAndPassTheChecksThatRefuseEveryShapeTheCatal
     good.records[size_t(ma3)].resize(8 * 700);
     good.records[size_t(ma3) + 1].resize(8 * 835);
     EXPECT_EQ(CheckReferenceSet(good), "");
-}
-
-// Sizes worked from the catalogue: 105664 samples x 8 leads x 8 bytes; 14 noises x 10000 x 4 bytes.
-TEST(WriteReferenceBlob, WritesTheDataFilesOrNothing) {
-    CTempDir dir, empty;
-    REFERENCE_SET set = MakeStandInSet();
-    ASSERT_EQ(WriteReferenceBlob(set, dir.Path()), "");
-    EXPECT_EQ(std::pair(ReadWholeFile(dir.File(kRecordsFile)).size(), ReadWholeFile(dir.File(kNoiseFile)).size()), (std::pair<size_t, size_t>(6762496, 560000)));
-    EXPECT_TRUE(Text(dir.File(kBlobDepfile)) == dir.File(kBlobSource) + ":\n" && !FileExists(dir.File(std::string(kRecordsFile) + ".tmp")));
-    // Paths the assembler cannot take or that do not exist, and a broken set.
-    for (const std::string& bad : {std::string("relative/dir"), dir.File("a\"b"), dir.File("missing")})
-        EXPECT_NE(WriteReferenceBlob(set, bad), "") << bad;
-    set.noises.pop_back();
-    EXPECT_NE(WriteReferenceBlob(set, empty.Path()), "");
-    EXPECT_FALSE(FileExists(dir.File("missing")) || FileExists(empty.File(kRecordsFile)));
 }
 
 // Formats 16 and 212, mV and uV with a baseline (mV = (raw + offset) x scale), labelled signals
@@ -152,7 +111,7 @@ TEST(ImportRecord, RefusesWhatTheLoaderWouldPlayWronglyAndKeepsItsOutputs) {
                           {"MA1_002", "16 1000/mV 12 0 0 0 0 II", "212 1000/mV 12 0 0 0 0 II"}, {"MA1_002", "MA1_002 8 1000 532", "MA1_002"}}) {
         CTempDir dir;
         WriteRecord(dir.Path(), {.name = c.name, .samples = kCTSCSECatalog[IndexOf(c.name)].standInSamples});
-        std::string header = Text(dir.File(c.name) + ".hea");
+        std::string header = ReadTextFile(dir.File(c.name) + ".hea");
         WriteTextFile(dir.File(c.name) + ".hea", header.replace(header.find(c.from), std::string_view(c.from).size(), c.to));
         std::filesystem::resize_file(dir.File(c.name) + ".dat", std::filesystem::file_size(dir.File(c.name) + ".dat") - c.cut);
         std::vector<double> values = {1.0};
@@ -177,9 +136,9 @@ TEST(ImportLicensedRecords, TakesACompleteSetWholeOrNothing) {
     EXPECT_TRUE(!set.isStandIn && set.records == standIns.records && set.noises == standIns.noises && set.inputs.size() == 238u);
     EXPECT_TRUE(set.inputs.front() == dir.File("ANE20000.hea") && set.inputs.back() == dir.File("MA1_125.dat"));
     ASSERT_EQ(GenerateReferenceData(importOut.Path(), dir.Path()), "");
-    EXPECT_NE(Text(importOut.File(kBlobSource)).find("g_bCTSCSEStandIns = false"), std::string::npos);
+    EXPECT_NE(ReadTextFile(importOut.File(kBlobSource)).find("g_bCTSCSEStandIns = false"), std::string::npos);
     for (const char* file : {"/ANE20000.hea", "/ANE20000.dat", "/MA1_125.hea", "/MA1_125.dat"})
-        EXPECT_NE(Text(importOut.File(kBlobDepfile)).find("  " + dir.Path() + file), std::string::npos) << file;
+        EXPECT_NE(ReadTextFile(importOut.File(kBlobDepfile)).find("  " + dir.Path() + file), std::string::npos) << file;
 
     // MA1_003 shorter by 16 samples: every record is in range, but the total is not the set's.
     WriteRecord(dir.Path(), {.name = "MA1_003", .samples = 700});

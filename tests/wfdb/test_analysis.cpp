@@ -270,9 +270,8 @@ TEST(NoiseStressTest, CopiesARecordShorterThanFiveMinutesWithEverySignalAndRefus
         const std::string ecg = WriteRecord(dir, "ecg", Signals(levels, 1001, 7, -7), 360, 212, "100(-7)/mV", 3);
         ASSERT_EQ(RunTest(ecg, {{WriteRecord(dir, "noise", Signals({3, 4}, 400, 7), 360, 16), 0.0}}, dir.File("out")), kNSTSucceeded);
         std::string lines = "out " + std::to_string(levels.size()) + " 360 1001\n";
-        const std::vector<unsigned char> text = ReadWholeFile(dir.File("out.hea"));
         for (size_t s = 0; s < levels.size(); ++s) lines += "out.dat 212 100(0)/mV 12 3 0 0 0 lead" + std::to_string(s) + "\n";
-        EXPECT_EQ(std::tuple(ReadOutput(dir.File("out")), ReadWholeFile(dir.File("out.dat")).size(), std::string(text.begin(), text.end())),
+        EXPECT_EQ(std::tuple(ReadOutput(dir.File("out")), ReadWholeFile(dir.File("out.dat")).size(), ReadTextFile(dir.File("out.hea"))),
                   std::tuple(Signals(levels, 1001, 7), levels.size() * 1001 / 2 * 3 + levels.size() % 2 * 2, lines)) << levels.size();
     }
     // A last 212 sample alone keeps its twelve bits (300 is 0x12C); a 13-bit signal is written in format 16.

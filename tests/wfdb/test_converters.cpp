@@ -20,9 +20,8 @@ namespace {
 
 // The header's lines up to its closing comment, the source stamp, which must be there.
 std::vector<std::string> Lines(const std::string& path) {
-    const std::vector<unsigned char> bytes = ReadWholeFile(path);
     std::vector<std::string> lines;
-    for (std::istringstream in(std::string(bytes.begin(), bytes.end())); std::getline(in, lines.emplace_back());) {}
+    for (std::istringstream in(ReadTextFile(path)); std::getline(in, lines.emplace_back());) {}
     lines.pop_back();  // the empty string getline failed on
     if (lines.empty() || lines.back().rfind("#EDF source: ", 0) != 0) return {"no source stamp"};
     return lines.pop_back(), lines;
@@ -147,12 +146,11 @@ TEST(Aha2Mit, PairsBecomeGroupsUntilTheFirstLineThatIsNotAPairAndRefusalsLeaveNo
     for (const auto& [input, samples] : cases) {
         WriteTextFile(dir.File("r.txt"), input);
         ASSERT_TRUE(WFDBConvertAHA(dir.File("r.txt").c_str(), dir.Path().c_str())) << input;
-        const std::vector<unsigned char> text = ReadWholeFile(dir.File("r.hea"));
-        const std::string firstLine = "r 2 250 " + std::to_string(samples.size() / 2) + "\n";
-        EXPECT_EQ(std::string(text.begin(), text.begin() + std::min(text.size(), firstLine.size())), firstLine) << input;
+        const std::string text = ReadTextFile(dir.File("r.hea")), firstLine = "r 2 250 " + std::to_string(samples.size() / 2) + "\n";
+        EXPECT_EQ(text.substr(0, firstLine.size()), firstLine) << input;
         EXPECT_EQ(DecodeFile212(dir.File("r.dat")), samples) << input;
         EXPECT_TRUE(&samples != &cases[0].second || (ReadWholeFile(dir.File("r.dat")) == std::vector<unsigned char>{0x64, 0xF0, 0xFB, 0x00, 0x70, 0xFF} &&
-                                                     std::string(text.begin(), text.end()) == firstLine + "r.dat 212 400 12 0 100 0 0 ECG0\nr.dat 212 400 12 0 -5 0 0 ECG1\n"));
+                                                     text == firstLine + "r.dat 212 400 12 0 100 0 0 ECG0\nr.dat 212 400 12 0 -5 0 0 ECG1\n"));
     }
     // Refusals leave no record behind. A record path must leave room for its extension within 260 characters:
     // "<folder>/ok" of 256 does not. A directory where the header should go: the signal file written first goes with it.
