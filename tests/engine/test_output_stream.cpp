@@ -10,6 +10,7 @@
 #include "device_world.h"
 #include "engine/output_threads.h"
 #include "engine/stream_packet.h"
+#include "platform/thread.h"
 #include "store_setup.h"
 
 namespace {
@@ -181,6 +182,26 @@ TEST(OutputRun, StartsThatCannotPlayAreRefusedBeforeAnyTraffic) {
     }
     DeviceClose();
     EXPECT_FALSE(OutputWaveform(0, nullptr, nullptr)) << "no device";
+}
+
+// A callback still busy with the first frame when the run stops hears nothing more of it: the
+// frames queued meanwhile, the final one included, go with the stop.
+TEST(OutputRun, AStopDropsWhatIsQueuedForABusyCallback) {
+    CDeviceWorld world;
+    VirtualGenerator* generator = world.Connect([](VirtualGeneratorOptions& options) { options.isPaced = true; });
+    ASSERT_NE(generator, nullptr);
+    ReadDeviceHWInfo();
+    MakeRamps(WaveformFixedChannels, 1000, 4000);
+    static CManualResetEvent release{false};
+    ASSERT_TRUE(OutputWaveform(0, [](double o, double s, double* leads, bool last) { CollectLeads(o, s, leads, last), release.WaitTimeout(kDeadlineMs); }, nullptr));
+    ASSERT_EQ(LeadsOnce(1).size(), 1u);
+    const uint64_t packets = generator->Statistics().packets;  // frames pile up while two more play
+    ASSERT_TRUE(generator->WaitUntil([&](const auto& s) { return s.packets >= packets + 2; }, kDeadlineMs));
+    StopOutput();
+    release.SetEvent();
+    SleepEx(300);
+    EXPECT_EQ(LeadsOnce(0).size(), 1u);
+    g_leads.clear();
 }
 
 // Lead frames carry the record's times and the leads there. A record without looping ends with

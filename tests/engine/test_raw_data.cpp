@@ -125,6 +125,9 @@ TEST(Waveforms, EveryShapeAtItsCorners) {
     g_WaveformType = WaveformMIT;  // not periodic: a frame of zeros, and nothing written past it
     CalculatePeriodicalFrame(0, frame);
     EXPECT_TRUE(std::count(frame, frame + 8, 0.0) == 8 && frame[8] == 1);
+    ASSERT_TRUE(LoadWaveformTrianglePulse(100, 1, 2.0));
+    CalculatePeriodicalFrame(50, frame);  // the last periodic kind: its peak on every channel
+    EXPECT_TRUE(std::count(frame, frame + 8, 1.0) == 8);
 }
 
 // The generated tables: the calibration square rises in the second half period (never at 0 Hz),

@@ -78,7 +78,7 @@ TEST(CseLoader, DcdFileLoadsItsGroupsWhenItReachesBeyondThem) {
         for (int k : {0, 1, 999}) EXPECT_EQ(StoreChannel(ch)[k], (1000 * group[ch] + 100 * sample[ch] + k) / 1000.0) << ch << " " << k;
     WriteBinaryFile(dir.File("short.dcd"), MakeDCD("1000", 1000, 27000));
     EXPECT_EQ(LoadCse(dir.File("short.dcd")), nullptr);
-    std::vector<unsigned char> bytes = MakeDCD("   1", 1, 3100);
+    std::vector<unsigned char> bytes = MakeDCD(" \t 1", 1, 3100);
     bytes[40] = '9';  // the count is four characters
     std::memcpy(bytes.data() + 3000, "\x03\xE8\xFC\x18", 4);  // +1000 and -1000 microvolts
     WriteBinaryFile(dir.File("REC.DCD"), bytes);
@@ -124,7 +124,7 @@ TEST(KestraneLoader, LoadsLabelledSectionsAndLeavesTheRestZero) {
         {"  999.9  \r\n2.7\r\n\r\n  sTaRt \r\n", 999, std::vector<Mv>(8, Mv(2, 0.0))},
         {"500\n4\n", 500, std::vector<Mv>(8, z4)},  // no start line: a zero record
         {"", 0, std::vector<Mv>(8, Mv{})},
-        {"2147483648\n1\nstart\n", -1, {}},  // a rate beyond int: refused
+        {"2147483647\n0\n", 2147483647, std::vector<Mv>(8, Mv{})}, {"2147483648\n1\nstart\n", -1, {}},  // a rate beyond int: refused
     };
     StartStandInPlayThread();
     for (const Case& c : cases) {

@@ -4,7 +4,9 @@
 // and record times.
 
 #include <gtest/gtest.h>
+#include <fcntl.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <cstring>
@@ -41,6 +43,8 @@ TEST(ReadFileBinaryData, ReadsRegularFilesWholeAndRefusesTheRest) {
                                       {"/proc/self/status", {}}, {dir.File("missing"), {0xEE}}, {dir.Path(), {0xEE}}, {dir.File("fifo"), {0xEE}}})
         EXPECT_TRUE(Read(path) == bytes && (OpenInputFile(path.c_str()) == nullptr) == (bytes == std::vector<unsigned char>{0xEE})) << path;
     EXPECT_FALSE(ReadFileBinaryData(nullptr, nullptr, nullptr));
+    // A program without standard input may be handed descriptor 0: it is closed like any other.
+    EXPECT_EQ(ExitCodeInChild([] { close(0), CFileHandle(open(".", O_RDONLY)); return fcntl(0, F_GETFD) == -1 ? 0 : 1; }), 0);
 }
 
 // The record writers' tests cut writes short with a file-size limit.

@@ -177,6 +177,7 @@ TEST(SignalAmplitude, AveragesTheMiddle270OfThe300SlotsOfBeatOrRmsWindowsAndTrun
     std::vector<double> slots(g_nRunMax + 1, -1.0);
     double* slot = slots.data();
     sigamp_p2p(header.get(), &slot);
+    sigamp_p2p(header.get(), nullptr);  // nowhere to store: nothing is read
     EXPECT_EQ(slots.back(), -1.0) << "340 beats fill the 300 slots, never one more";
     // A window runs a twentieth of a second each side, ends included; empty slots count as 0: 85 slots of
     // peak to peak 16 stay in the middle, 1360 / 270.
@@ -274,13 +275,14 @@ TEST(NoiseStressTest, CopiesARecordShorterThanFiveMinutesWithEverySignalAndRefus
         EXPECT_EQ(std::tuple(ReadOutput(dir.File("out")), ReadWholeFile(dir.File("out.dat")).size(), ReadTextFile(dir.File("out.hea"))),
                   std::tuple(Signals(levels, 1001, 7), levels.size() * 1001 / 2 * 3 + levels.size() % 2 * 2, lines)) << levels.size();
     }
-    // A last 212 sample alone keeps its twelve bits (300 is 0x12C); a 13-bit signal is written in format 16.
+    // A last 212 sample alone keeps its twelve bits (300 is 0x12C), -3000 is clipped to -2048 (0x800); a
+    // 13-bit signal is written in format 16 as it is.
     for (int bits : {12, 13}) {
         CTempDir one;
-        WriteTextFile(one.File("r.hea"), "r 1 360 1\nr.dat 16 200 " + std::to_string(bits) + " 0 0 0 0 lead0\n"), WriteBinaryFile(one.File("r.dat"), Pack16({300}));
+        WriteTextFile(one.File("r.hea"), "r 1 360 3\nr.dat 16 200 " + std::to_string(bits) + " 0 0 0 0 lead0\n"), WriteBinaryFile(one.File("r.dat"), Pack16({300, -3000, 300}));
         ASSERT_EQ(RunTest(one.File("r.hea"), {{WriteRecord(one, "noise", Signals({3}, 400, 7), 360, 16), 0.0}}, one.File("out")), kNSTSucceeded);
         EXPECT_EQ(std::pair(ReadWholeFile(one.File("out.dat")), ReadHeaderAt(one.File("out.hea"))->Signal[0].Format),
-                  std::pair(std::vector<unsigned char>{0x2C, 0x01}, bits == 12 ? 212 : 16));
+                  bits == 12 ? std::pair(std::vector<unsigned char>{0x2C, 0x81, 0x00, 0x2C, 0x01}, 212) : std::pair(std::vector<unsigned char>{0x2C, 0x01, 0x48, 0xF4, 0x2C, 0x01}, 16));
     }
     // Without ".hea" a path names the record. The one-call entry replaces the noise list; each run releases the
     // records it opened. A record name is cut to 15 characters, its data file named in full.
