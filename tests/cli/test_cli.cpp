@@ -53,7 +53,7 @@ protected:
         for (int i = 0; i < 25 * 360; ++i) samples += i % 2 == 0 ? std::string("\x64\x00", 2) : std::string("\x9c\xff", 2);
         Write("rec.dat", samples);
         Write("rec.hea", "rec 1 360 9000\nrec.dat 16 200 16 0 0 0 0 ECG\n");
-        Write("uv.hea", "uv 1 360 9000\nrec.dat 16 0.002/uV 16 0 0 0 0 ECG\n");
+        Write("uv.hea", "uv 1 50 9000\nrec.dat 16 0.002/uV 16 0 0 0 0 ECG\n");  // too slow to play
         // A signal line may stop after the format. 301 beats of code 1, 20 samples apart.
         Write("beats.hea", "beats 1 360 9000\nrec.dat 16\n");
         std::string beats;
@@ -157,6 +157,7 @@ TEST_F(CommandTest, ExitsWithOneLineAndAStatusThatSaysWhatHappened) {
         {{"play", "nosuch.hea", "--sim"}, 1, "^tavo: no such file: nosuch.hea"},
         {{"play", "bad.hea", "--sim"}, 1, "^tavo: bad.hea is not a WFDB record header"},
         {{"play", "odd", "--sim"}, 1, "^tavo: no signal of odd is labelled as a lead .*\\(its labels: Resp\\)"},
+        {{"play", "uv", "--sim"}, 1, "^tavo: uv is sampled at 50 Hz; the generator's clock plays 92 samples per second or more"},
         {{"preview", "lost", "--svg", "x.svg"}, 1, "^tavo: record lost: signal file lost.dat is missing from \\."},
         {{"preview", "ann.edf", "--svg", "x.svg"}, 1, "^tavo: ann.edf holds only EDF\\+ annotations"},
         {{"preview", "CAL50000", "--svg", "x.svg", "--seconds", "1806"}, 1, "^tavo: --seconds 1806 is outside 1 to 300"},
@@ -391,6 +392,7 @@ TEST(PlayedCheck, FindsOneCommonNoiseValueOrTheDisagreement) {
         EXPECT_EQ(check.compared, 1u);
         EXPECT_NEAR(check.largestSpreadMv, c.spreadMv, 1e-12) << c.codes[5] << c.hasNoise;
         EXPECT_EQ(check.framesWithNoise, c.framesWithNoise) << c.codes[5] << c.hasNoise;
+        EXPECT_NEAR(check.noiseMv[0], c.hasNoise ? 0.00375 : 0, 1e-12) << "the middle of the common range, or none";
     }
     const std::vector<sim::Frame> top = {{64768, 64768, 64768, 64768, 64768, 64768, 64768, 64768}};  // 16-bit full scale
     EXPECT_EQ(CheckPlayed({ReportedFrame{}}, DecodedRun{&top, true, 5.0}, 1000, 1, true).noiseMv[0], 5.0) << "clipped: a lower bound only";

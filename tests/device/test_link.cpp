@@ -118,11 +118,12 @@ TEST(SerialPort, ScanTakesTheFirstPortWithTheExactIdentity) {
     for (VirtualGenerator* g : generators) EXPECT_EQ(g->Statistics().commands, (std::vector<std::vector<uint8_t>>{{0xAA}}));
     EXPECT_EQ(std::make_tuple(std::string(g_szDevicePath), LockOwner(world.LockPath(port)), IsRawAt115200(world.NodePath(port))),
               std::make_tuple(world.NodePath(port), static_cast<long long>(getpid()), true));
-    EXPECT_TRUE((fcntl(g_hDevice, F_GETFL) & O_NONBLOCK) && (fcntl(g_hDevice, F_GETFD) & FD_CLOEXEC));
+    const int fd = g_hDevice;
+    EXPECT_TRUE((fcntl(fd, F_GETFL) & O_NONBLOCK) && (fcntl(fd, F_GETFD) & FD_CLOEXEC));
     unsigned char extra = 0;
     EXPECT_TRUE(DeviceReadData(&extra, 1) == 1 && extra == 'Z');
     DeviceClose();
-    EXPECT_FALSE(DeviceIsConnected() || g_szDevicePath[0] != '\0' || FileExists(world.LockPath(port)));
+    EXPECT_FALSE(DeviceIsConnected() || g_szDevicePath[0] != '\0' || FileExists(world.LockPath(port)) || fcntl(fd, F_GETFD) != -1);
     DeviceClose();  // closing twice is harmless
 }
 
